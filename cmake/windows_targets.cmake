@@ -1,0 +1,48 @@
+# setup.exe, the stand-in kit and the test-only tools, cross-built for 32-bit Windows.
+
+set(SETUP_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
+set(SETUP_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+set(SETUP_SYSTEM_LIBRARIES advapi32 shell32 ole32 oleaut32 user32 kernel32)
+
+add_subdirectory(kit)
+
+# Everything of the setup except the install sequence, whose child wait a test build shortens.
+add_library(setup_core STATIC
+  ${SETUP_PORTABLE_SOURCES}
+  setup/command_line_options_process.cpp
+  setup/result_log.cpp
+  payload/payload_store.cpp
+  payload/cabinet_extractor.cpp
+  payload/profile_reader.cpp
+  payload/installation_files.cpp
+  install/cleanup.cpp
+  platform/files_processes.cpp
+  platform/cabinet_library.cpp
+)
+target_include_directories(setup_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(setup_core PUBLIC ${SETUP_SIZE_FLAGS})
+target_link_libraries(setup_core PUBLIC ${SETUP_SYSTEM_LIBRARIES})
+
+# The payload store: the package's entries (language-neutral) and the template's placeholders
+# (English-US).
+set(KIT_OUT ${CMAKE_BINARY_DIR}/kit)
+set(KIT_DATA ${CMAKE_SOURCE_DIR}/kit/data)
+set(KIT_TEMPLATE ${CMAKE_SOURCE_DIR}/kit/template)
+configure_file(setup/resources.rc.in ${CMAKE_BINARY_DIR}/resources.rc @ONLY)
+set(SETUP_RESOURCES ${CMAKE_BINARY_DIR}/resources.rc)
+set_source_files_properties(${CMAKE_BINARY_DIR}/resources.rc PROPERTIES
+  OBJECT_DEPENDS "${KIT_PAYLOAD_FILES};${CMAKE_SOURCE_DIR}/setup/setup.manifest")
+
+function(add_setup_executable name wait_ms)
+  add_executable(${name} WIN32 setup/win_main.cpp install/install_sequence.cpp ${SETUP_RESOURCES})
+  target_compile_definitions(${name} PRIVATE SETUP_CHILD_WAIT_MS=${wait_ms})
+  target_link_libraries(${name} PRIVATE setup_core)
+  target_link_options(${name} PRIVATE ${SETUP_LINK_FLAGS})
+  add_dependencies(${name} kit_payload)
+endfunction()
+
+add_setup_executable(setup 120000)
+# Test-only: the same setup with a short child wait, to reach the time-out path. Never shipped.
+add_setup_executable(setup-shortwait 3000)
+
+add_subdirectory(tests/tools)

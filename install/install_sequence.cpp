@@ -1,0 +1,151 @@
+#include "install/install_sequence.h"
+
+#include "install/cleanup.h"
+#include "payload/installation_files.h"
+#include "platform/files_processes.h"
+#include "platform/services.h"
+#include "setup/setup_state.h"
+#include "setup/win_main.h"
+
+#ifndef SETUP_CHILD_WAIT_MS
+#define SETUP_CHILD_WAIT_MS 120000
+#endif
+
+namespace {
+
+// How long each child may run before the setup goes on without it.
+constexpr DWORD kChildWaitMilliseconds = SETUP_CHILD_WAIT_MS;
+constexpr DWORD kChildCreationFlags = CREATE_NO_WINDOW;
+
+constexpr char kServiceName[] = "hwix";
+constexpr DWORD kServiceStatusBufferSize = 8192;
+constexpr char kServiceStopper[] = "\\StopHWIX.exe";
+constexpr char kLayerInstaller[] = "\\hwixqmb\\Setup.exe";
+constexpr char kLayerInstallerCommandLine[] = "-l -s";
+constexpr char kLayerFolder[] = ".\\hwixqmb";
+constexpr char kRebootMarker[] = "reboot.txt";
+constexpr char kStopVerb[] = "stop";
+constexpr char kStartVerb[] = "start";
+constexpr int kServiceStopperFailed = 5;
+constexpr int kLayerInstallFailed = 1;
+constexpr int kNoExitCode = 1;
+
+constexpr char kAlreadyInstalled[] = "HWIX QMB already installed.\nHWIX.SYS Version: 0";
+constexpr char kNotInstalled[] = "HWIX QMB not already installed";
+constexpr char kStopFailed[] = "fn_Install: Call to 'StopHWIX stop' failed.";
+constexpr char kStopSucceeded[] = "fn_Install: Call to 'StopHWIX stop' successfull.";
+constexpr char kStartFailed[] = "fn_Install: Call to 'StopHWIX start' failed.";
+constexpr char kStartSucceeded[] = "fn_Install: Call to 'StopHWIX start' successfull.";
+constexpr char kInstallFailed[] = "fn_Install: Install HWIX QMB failed, continue anyway";
+constexpr char kInstallSucceeded[] = "fn_Install: Install HWIX QMB successfull.";
+constexpr char kClientFailed[] = "fn_Install: Call to Runvex.exe failed";
+constexpr char kClientSucceeded[] = "fn_Install: Call to Runvex.exe successfull";
+constexpr char kMarkerFound[] = "Is shutdown";
+constexpr char kMarkerAbsent[] = "Is not shutdown";
+
+struct ChildRun {
+    bool endedInTime = false;
+    bool exitCodeKnown = false;
+    DWORD exitCode = 0;
+};
+
+// Starts one child without a window in the working directory, waits for it, and reads its exit
+// code. A child still running after the wait is left running.
+ChildRun RunChild(const char* applicationName, std::string commandLine) {
+    ChildRun run;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    platform::ProcessInformation child;
+    if (!CreateProcessA(applicationName, &commandLine[0], nullptr, nullptr, FALSE,
+                        kChildCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
+                        &startup, child.put())) {
+        return run;
+    }
+    run.endedInTime = WaitForSingleObject(child.process(), kChildWaitMilliseconds) == WAIT_OBJECT_0;
+    run.exitCodeKnown = GetExitCodeProcess(child.process(), &run.exitCode) != FALSE;
+    return run;
+}
+
+// Runs a program that lies in the working directory; a path that does not fit fails as a
+// missing program would.
+bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine) {
+    std::string application = g_SetupState.WorkingDirectory + relativePath;
+    if (!FitsPathBuffer(application)) return false;
+    return RunChild(application.c_str(), commandLine).endedInTime;
+}
+
+void Report(bool failed, const char* failure, const char* success) {
+    platform::DebugText(failed ? failure : success);
+}
+
+}  // namespace
+
+int IsInstrumentationServiceRunning() {
+    platform::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (manager.get() == nullptr) return 0;
+    platform::ServiceHandle service(OpenServiceA(manager.get(), kServiceName, GENERIC_READ));
+    if (service.get() == nullptr) return 0;
+    alignas(SERVICE_STATUS_PROCESS) BYTE buffer[kServiceStatusBufferSize] = {};
+    DWORD needed = 0;
+    BOOL queried = QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, buffer,
+                                        sizeof buffer, &needed);
+    if (!queried) return 0;
+    const auto* status = reinterpret_cast<const SERVICE_STATUS_PROCESS*>(buffer);
+    return status->dwCurrentState == SERVICE_STOPPED ? 0 : queried;
+}
+
+int RunServiceStopper(const char* verb) {
+    return RunWorkingDirectoryProgram(kServiceStopper, std::string(" ") + verb)
+               ? 0
+               : kServiceStopperFailed;
+}
+
+int InstallInstrumentationLayer() {
+    return RunWorkingDirectoryProgram(kLayerInstaller, kLayerInstallerCommandLine)
+               ? 0
+               : kLayerInstallFailed;
+}
+
+int RunClientModule(const char* text) {
+    std::string commandLine =
+        ClientModuleCommandLine(g_SetupState.WorkingDirectory, IsWow64() != 0, text);
+    // The module's own path must fit; the command line itself may be as long as the caller's.
+    std::string::size_type pathEnd = commandLine.find('"', 1);
+    if (pathEnd == std::string::npos || pathEnd - 1 >= kPathBufferSize) return kNoExitCode;
+    ChildRun run = RunChild(nullptr, commandLine);
+    if (!run.exitCodeKnown) return kNoExitCode;
+    return static_cast<int>(run.exitCode);
+}
+
+int CheckRebootMarker() {
+    {
+        platform::FileHandle marker(CreateFileA(kRebootMarker, GENERIC_READ, FILE_SHARE_READ,
+                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                nullptr));
+        if (!marker.valid()) {
+            platform::DebugText(kMarkerAbsent);
+            return 0;
+        }
+    }
+    DeleteFileA(kRebootMarker);
+    platform::DebugText(kMarkerFound);
+    return 1;
+}
+
+int fn_Install(const char* text) {
+    const bool serviceActive = IsInstrumentationServiceRunning() != 0;
+    WriteCleanupBatch();
+    if (serviceActive) {
+        platform::DebugText(kAlreadyInstalled);
+        Report(RunServiceStopper(kStopVerb) != 0, kStopFailed, kStopSucceeded);
+    } else {
+        platform::DebugText(kNotInstalled);
+    }
+    Report(InstallInstrumentationLayer() != 0, kInstallFailed, kInstallSucceeded);
+    if (serviceActive) Report(RunServiceStopper(kStartVerb) != 0, kStartFailed, kStartSucceeded);
+    DeleteTree(kLayerFolder);
+    int code = RunClientModule(text);
+    Report(code != 0, kClientFailed, kClientSucceeded);
+    if (CheckRebootMarker() == 1) g_SetupState.RebootPending = 1;
+    return code != 0 ? kExitClientModuleFailed : kExitSuccess;
+}

@@ -1,0 +1,27 @@
+// Installs the instrumentation layer around a stop and restart of its service, then runs the
+// client module on the task profile.
+#pragma once
+
+#include <string>
+
+// Returns 0 when the client module succeeded, 3 otherwise.
+int fn_Install(const char* text);
+
+// Non-zero when the service "hwix" exists and is in any state but stopped.
+int IsInstrumentationServiceRunning();
+
+// 0 when StopHWIX.exe was started with the verb and ended within the wait, else 5.
+int RunServiceStopper(const char* verb);
+
+// 0 when the layer's Setup.exe was started and ended within the wait, else 1.
+int InstallInstrumentationLayer();
+
+// The client module's exit code, or 1 when the platform reports none.
+int RunClientModule(const char* text);
+
+// 1 when the reboot marker was present (it is deleted), else 0.
+int CheckRebootMarker();
+
+// The client module's command line: its quoted path, the profile option and the caller's text.
+std::string ClientModuleCommandLine(const std::string& workingDirectory, bool wow64,
+                                    const char* text);

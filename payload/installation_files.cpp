@@ -1,0 +1,152 @@
+#include "payload/installation_files.h"
+
+#include <cstring>
+#include <string>
+
+#include "payload/cabinet_extractor.h"
+#include "payload/payload_store.h"
+#include "payload/profile_reader.h"
+#include "platform/files_processes.h"
+#include "platform/shell.h"
+#include "setup/setup_state.h"
+
+namespace {
+
+constexpr char kLayerFolder[] = ".\\hwixqmb";
+constexpr char kLayerPrefix[] = ".\\hwixqmb\\";
+constexpr char kWorkingPrefix[] = ".\\";
+constexpr char kProfileFile[] = "profile.xml";
+
+constexpr char kAllCreated[] = "fn_CreateInstallationFiles: All files created successfully.";
+constexpr char kNotAllCreated[] = "fn_CreateInstallationFiles: Could not create all files.";
+constexpr char kNoImageName[] = "Could not get BIOS image name";
+constexpr char kImageNameLine[] = "BIOS image name is: ";
+constexpr char kImageNameRefused[] =
+    "fn_CreateInstallationFiles: BIOS image name is not a plain file name.";
+
+constexpr std::size_t kDeleteTreeBufferSize = kPathBufferSize + 3;
+
+// One cabinet payload: the archive as it is passed on, the name it is written as, and the
+// file it leaves that is removed before (none for the layer, whose folder is removed instead).
+struct CabinetStep {
+    const char* archive;
+    PayloadId entry;
+    const char* writtenAs;
+    const char* previousFile;
+};
+
+constexpr CabinetStep kLayer32{".\\QMB.cab", kPayloadLayer32Cab, "QMB.cab", nullptr};
+constexpr CabinetStep kLayer64{".\\QMB64.cab", kPayloadLayer64Cab, "QMB64.cab", nullptr};
+constexpr CabinetStep kClient32{".\\Runvex.cab", kPayloadClientModule32Cab, "Runvex.cab",
+                                ".\\ZunaClientModule32.exe"};
+constexpr CabinetStep kClient64{".\\runvex64.cab", kPayloadClientModule64Cab, "runvex64.cab",
+                                ".\\ZunaClientModule64.exe"};
+constexpr CabinetStep kStandaloneService{".\\QTMStandaloneSvc.cab", kPayloadStandaloneServiceCab,
+                                         "QTMStandaloneSvc.cab", ".\\QTMStandaloneSvc.exe"};
+
+struct PlainFileStep {
+    const char* deletedFirst;
+    PayloadId entry;
+    const char* writtenAs;
+};
+
+constexpr PlainFileStep kDataFiles[] = {
+    {"profile.xml", kPayloadProfile, "profile.xml"},
+    {"schema.xml", kPayloadSchema, "schema.xml"},
+    {"bootdevices.xml", kPayloadBootDevices, "bootdevices.xml"},
+};
+constexpr PlainFileStep kToolFiles[] = {
+    {".\\ksmbios_data.htm", kPayloadSmbiosData, "ksmbios_data.htm"},
+    {".\\uninst.exe", kPayloadUninstaller, "uninst.exe"},
+    {".\\StopHWIX.exe", kPayloadServiceStopper, "StopHWIX.exe"},
+    {".\\!Readme.txt", kPayloadReadme, "!Readme.txt"},
+};
+
+// Writes the archive and unpacks it; true when both worked.
+bool WriteAndExtract(const CabinetStep& step, const char* destinationPrefix) {
+    return fn_CreateFileFromResource(step.entry, step.writtenAs) == 0 &&
+           ExtractCabinet(step.archive, destinationPrefix) == 1;
+}
+
+bool UnpackLayer(const CabinetStep& step) {
+    DeleteFileA(step.archive);
+    DeleteTree(kLayerFolder);
+    bool unpacked = WriteAndExtract(step, kLayerPrefix);
+    DeleteFileA(step.archive);
+    return unpacked;
+}
+
+// Skipped after an earlier failure, but its archive is still removed.
+bool UnpackIntoWorkingDirectory(const CabinetStep& step, bool earlierFailed) {
+    bool unpacked = false;
+    if (!earlierFailed) {
+        DeleteFileA(step.archive);
+        DeleteFileA(step.previousFile);
+        unpacked = WriteAndExtract(step, kWorkingPrefix);
+    }
+    DeleteFileA(step.archive);
+    return unpacked;
+}
+
+bool UnpackCabinets() {
+    const bool wow64 = g_SetupState.Is64BitWindows != 0;
+    bool ok = UnpackLayer(wow64 ? kLayer64 : kLayer32);
+    ok = UnpackIntoWorkingDirectory(wow64 ? kClient64 : kClient32, !ok);
+    ok = UnpackIntoWorkingDirectory(kStandaloneService, !ok);
+    return ok;
+}
+
+bool WritePlainFile(const PlainFileStep& step) {
+    DeleteFileA(step.deletedFirst);
+    return fn_CreateFileFromResource(step.entry, step.writtenAs) == 0;
+}
+
+bool WriteBiosImage() {
+    if (!GetBiosImageName(kProfileFile, g_SetupState.BiosImageName)) {
+        platform::DebugText(kNoImageName);
+        return false;
+    }
+    std::string name = platform::ToAnsi(g_SetupState.BiosImageName);
+    platform::DebugText(kImageNameLine + name);
+    // A name from the profile must never reach another directory or device.
+    if (!IsPlainFileName(name, platform::IsAnsiLeadByte)) {
+        platform::DebugText(kImageNameRefused);
+        return false;
+    }
+    DeleteFileA(name.c_str());
+    return fn_CreateFileFromResource(kPayloadBiosImage, name.c_str()) == 0;
+}
+
+bool WritePlainFiles() {
+    for (const PlainFileStep& step : kDataFiles) {
+        if (!WritePlainFile(step)) return false;
+    }
+    if (!WriteBiosImage()) return false;
+    for (const PlainFileStep& step : kToolFiles) {
+        if (!WritePlainFile(step)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int fn_CreateInstallationFiles() {
+    if (!UnpackCabinets() || !WritePlainFiles()) {
+        platform::DebugText(kNotAllCreated);
+        return kExitFilesNotCreated;
+    }
+    platform::DebugText(kAllCreated);
+    return kExitSuccess;
+}
+
+int DeleteTree(const char* path) {
+    // The source list ends in two NULs.
+    char source[kDeleteTreeBufferSize] = {};
+    if (std::strlen(path) >= kPathBufferSize) return 0;
+    std::strcpy(source, path);
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = source;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    return SHFileOperationA(&operation) == 0 ? 1 : 0;
+}

@@ -1,0 +1,8 @@
+// Lays the whole payload out in the current directory.
+#pragma once
+
+// Returns 0 when every payload file is in place, 2 otherwise.
+int fn_CreateInstallationFiles();
+
+// Silent, unconfirmed, permanent delete of a file or folder tree. Returns 1 on success.
+int DeleteTree(const char* path);

@@ -1,0 +1,39 @@
+#include "payload/payload_store.h"
+
+#include "platform/files_processes.h"
+#include "platform/resources.h"
+
+namespace {
+constexpr char kNoModule[] = "fn_CreateFileFromResource: hModule == 0";
+constexpr char kNoResource[] = "fn_CreateFileFromResource: hResource == 0";
+constexpr char kNotLoaded[] = "fn_CreateFileFromResource: hResData == 0";
+constexpr char kNotLocked[] = "fn_CreateFileFromResource: hDLLData == 0";
+constexpr char kNotCreated[] = "fn_CreateFileFromResource: hFile == 0";
+constexpr char kNotWritten[] = "fn_CreateFileFromResource: WriteFile failed";
+
+int Fail(const char* message) {
+    platform::DebugText(message);
+    return 1;
+}
+}  // namespace
+
+int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    if (module == nullptr) return Fail(kNoModule);
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), platform::kPayloadResourceType);
+    if (resource == nullptr) return Fail(kNoResource);
+    DWORD size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    if (loaded == nullptr) return Fail(kNotLoaded);
+    const void* bytes = LockResource(loaded);
+    if (bytes == nullptr) return Fail(kNotLocked);
+    platform::FileHandle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return Fail(kNotCreated);
+    // Straight from the resource view: the payload is never copied through the heap.
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
+        return Fail(kNotWritten);
+    }
+    return 0;
+}

@@ -1,0 +1,17 @@
+// Reads the BIOS image name from the task profile.
+#pragma once
+
+#include <string>
+
+#include "setup/ansi_text.h"
+
+// Sets `name` to "Flash.hdr", then to the `image` text of the first command of type "flash"
+// under root (empty when it has none). False when the profile cannot be loaded or queried.
+bool GetBiosImageName(const char* profilePath, std::wstring& name);
+
+// The command kind that names the image, compared with ASCII letters folded only.
+bool IsFlashCommandType(const std::wstring& type);
+
+// True for a name that can only mean a file in the working directory: not empty, not "." or
+// "..", no path separator, drive colon, quote, wildcard or other character Windows refuses.
+bool IsPlainFileName(const std::string& ansiName, LeadBytePredicate isLeadByte);

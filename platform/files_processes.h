@@ -1,0 +1,112 @@
+// Kernel family: handle owners, processes, debug output, system paths.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace platform {
+
+// Owns a file handle; its empty value is INVALID_HANDLE_VALUE, as CreateFileA returns it.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~FileHandle() { reset(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+        if (valid()) CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Owns a kernel handle whose empty value is null (processes, threads).
+class KernelHandle {
+public:
+    explicit KernelHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~KernelHandle() { reset(); }
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+    HANDLE get() const { return handle_; }
+    void reset(HANDLE handle = nullptr) {
+        if (handle_ != nullptr) CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Owns both handles of a created process; put() is the out-parameter for CreateProcessA.
+class ProcessInformation {
+public:
+    ProcessInformation() = default;
+    ~ProcessInformation() {
+        closeProcess();
+        closeThread();
+    }
+    ProcessInformation(const ProcessInformation&) = delete;
+    ProcessInformation& operator=(const ProcessInformation&) = delete;
+    PROCESS_INFORMATION* put() { return &info_; }
+    HANDLE process() const { return info_.hProcess; }
+    HANDLE thread() const { return info_.hThread; }
+    void closeProcess() { CloseAndClear(info_.hProcess); }
+    void closeThread() { CloseAndClear(info_.hThread); }
+
+private:
+    static void CloseAndClear(HANDLE& handle) {
+        if (handle != nullptr) CloseHandle(handle);
+        handle = nullptr;
+    }
+    PROCESS_INFORMATION info_{};
+};
+
+// Owns a module loaded with LoadLibraryA.
+class ModuleHandle {
+public:
+    explicit ModuleHandle(HMODULE module = nullptr) : module_(module) {}
+    ~ModuleHandle() { reset(); }
+    ModuleHandle(const ModuleHandle&) = delete;
+    ModuleHandle& operator=(const ModuleHandle&) = delete;
+    HMODULE get() const { return module_; }
+    HMODULE release() {
+        HMODULE module = module_;
+        module_ = nullptr;
+        return module;
+    }
+    void reset(HMODULE module = nullptr) {
+        if (module_ != nullptr) FreeLibrary(module_);
+        module_ = module;
+    }
+
+private:
+    HMODULE module_;
+};
+
+inline void DebugText(const char* text) { OutputDebugStringA(text); }
+inline void DebugText(const std::string& text) { OutputDebugStringA(text.c_str()); }
+
+// The ANSI code page's lead-byte test, for multibyte-aware searches in paths.
+inline bool IsAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+// Looks up an entry point of kernel32 that older Windows versions lack.
+FARPROC FindKernelEntryPoint(const char* name);
+
+// The system directory, or an empty string when it does not fit a path buffer.
+std::string SystemDirectory();
+
+// Keeps DLLs planted beside the program (a download folder) from being loaded.
+void RestrictDllSearchPath();
+
+// Converts wide text to the ANSI code page.
+std::string ToAnsi(const std::wstring& text);
+
+// Converts ANSI text to wide characters.
+std::wstring FromAnsi(const std::string& text);
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+// The optional result log: the run's exit code beside the legend of all codes.
+#pragma once
+
+#include <string>
+
+#include "setup/ansi_text.h"
+
+// The whole text of the log, lines ending in "\n" (the file is written in text mode).
+std::string ResultLogText(int result);
+
+// The executable's file name with everything from its last dot on replaced by ".log".
+std::string ResultLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte);
+
+// The file name of the running executable, without its directory. Returns 0 on success, 1 when
+// the platform gives no complete path (name is then left as it was).
+int GetExecutableFileName(std::string& name);
+
+// Writes the log into the working directory; silent on every failure.
+void WriteResultLog(int result);

@@ -1,0 +1,38 @@
+#include <cstdio>
+
+#include "setup/result_log.h"
+
+namespace {
+
+constexpr const char* kHeaderLines[] = {
+    "[Setup Result]\n",
+    "Application = Corvane\n",
+};
+constexpr char kResultLineFormat[] = "nResult = %d\n";
+constexpr const char* kLegendLines[] = {
+    "==========================\n",
+    "Result Code:\n",
+    "0 - Success.\n",
+    "1 - Incorrect OS version, only Window 2000/XP are supported.\n",
+    "2 - Could not create all installation files.\n",
+    "3 - Call to Runvex.exe failed.\n",
+    "4 - Could not uninstall HWIX QMB.\n",
+};
+constexpr char kLogExtension[] = ".log";
+
+}  // namespace
+
+std::string ResultLogText(int result) {
+    std::string text;
+    for (const char* line : kHeaderLines) text += line;
+    char resultLine[32];
+    std::snprintf(resultLine, sizeof resultLine, kResultLineFormat, result);
+    text += resultLine;
+    for (const char* line : kLegendLines) text += line;
+    return text;
+}
+
+std::string ResultLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
+    std::size_t dot = FindLastAnsiByte(executableName, '.', isLeadByte);
+    return executableName.substr(0, dot) + kLogExtension;
+}

@@ -1,0 +1,33 @@
+// Process-wide state of one setup run and its exit codes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The platform's path limit, terminator included; every path the setup builds must fit it.
+constexpr std::size_t kPathBufferSize = 260;
+
+// True when a path (without terminator) fits a path buffer of the platform.
+inline bool FitsPathBuffer(const std::string& path) { return path.size() < kPathBufferSize; }
+
+enum ExitCode : int {
+    kExitSuccess = 0,
+    kExitUnsupportedOs = 1,
+    kExitFilesNotCreated = 2,
+    kExitClientModuleFailed = 3,
+    kExitUninstallFailed = 4,  // named in the result log's legend only
+};
+
+struct SetupState {
+    std::string WorkingDirectory;  // no trailing backslash once resolved
+    int WriteLog = 0;
+    int ExtractOnly = 0;
+    int Is64BitWindows = 0;
+    int RebootPending = 0;
+    std::wstring BiosImageName;  // empty until the profile has been read
+};
+
+extern SetupState g_SetupState;
+
+// WorkingDirectory, a backslash and a name; empty when the result would not fit a path buffer.
+std::string WorkingPath(const std::string& name);

@@ -1,0 +1,112 @@
+#include "setup/win_main.h"
+
+#include "install/cleanup.h"
+#include "install/install_sequence.h"
+#include "payload/installation_files.h"
+#include "platform/files_processes.h"
+#include "setup/command_line_options.h"
+#include "setup/result_log.h"
+#include "setup/setup_state.h"
+
+namespace {
+
+constexpr char kWriteLogOption[] = "l";
+constexpr char kExtractOnlyOption[] = "x";
+constexpr char kOsSupported[] = "fn_CheckOS: Operating System supported";
+constexpr char kOsNotSupported[] = "fn_CheckOS: Operating System not supported";
+constexpr char kIsWow64Failed[] = "IsWow64: Operating System not supported";
+constexpr DWORD kMinimumMajorVersion = 5;
+
+void ReadOptions(CommandLineOptions& options) {
+    for (int i = 0; i < options.GetCount(); ++i) {
+        std::string name = options.GetName(i);
+        if (name == kWriteLogOption) {
+            g_SetupState.WriteLog = 1;
+        } else if (name == kExtractOnlyOption) {
+            g_SetupState.ExtractOnly = 1;
+        }
+    }
+}
+
+// Current directory, or the WOW64 system directory when a 32-bit process on 64-bit Windows
+// was started in the system directory (which the file system redirects there).
+void ResolveWorkingDirectory() {
+    char current[kPathBufferSize] = {};
+    DWORD length = GetCurrentDirectoryA(sizeof current, current);
+    // A directory that does not fit stays unresolved; every later path then fails to fit too.
+    g_SetupState.WorkingDirectory = length < sizeof current ? std::string(current, length) : "";
+    std::string system = platform::SystemDirectory();
+    if (g_SetupState.Is64BitWindows && !system.empty() &&
+        system == g_SetupState.WorkingDirectory) {
+        UseWow64SystemDirectory();
+    }
+    std::string& directory = g_SetupState.WorkingDirectory;
+    if (!directory.empty() && directory.back() == '\\') directory.pop_back();
+}
+
+}  // namespace
+
+int fn_CheckOS() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    bool knownPlatform = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
+                         version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    if (!knownPlatform || version.dwMajorVersion < kMinimumMajorVersion) {
+        platform::DebugText(kOsNotSupported);
+        return kExitUnsupportedOs;
+    }
+    g_SetupState.Is64BitWindows = IsWow64();
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
+        platform::DebugText(kOsNotSupported);
+        return kExitUnsupportedOs;
+    }
+    platform::DebugText(kOsSupported);
+    return kExitSuccess;
+}
+
+int IsWow64() {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void*>(platform::FindKernelEntryPoint("IsWow64Process")));
+    if (isWow64Process == nullptr) return 0;
+    BOOL wow64 = FALSE;
+    if (!isWow64Process(GetCurrentProcess(), &wow64)) {
+        platform::DebugText(kIsWow64Failed);
+        return 0;
+    }
+    return wow64 ? 1 : 0;
+}
+
+unsigned UseWow64SystemDirectory() {
+    using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
+    auto getWow64Directory = reinterpret_cast<GetSystemWow64DirectoryFn>(
+        reinterpret_cast<void*>(platform::FindKernelEntryPoint("GetSystemWow64DirectoryA")));
+    if (getWow64Directory == nullptr) return 0;
+    char directory[kPathBufferSize] = {};
+    UINT length = getWow64Directory(directory, sizeof directory);
+    if (length > 0 && length < sizeof directory) {
+        g_SetupState.WorkingDirectory.assign(directory, length);
+    }
+    return length;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    platform::RestrictDllSearchPath();
+    // The runtime's own tail may differ from the platform rules; cut it from the full line.
+    const char* commandTail = CommandTail(GetCommandLineA());
+    int result = kExitSuccess;
+    {
+        CommandLineOptions options;
+        ReadOptions(options);
+        result = fn_CheckOS();
+        ResolveWorkingDirectory();
+        if (result == kExitSuccess) {
+            result = fn_CreateInstallationFiles();
+            if (!g_SetupState.ExtractOnly) result = fn_Install(commandTail);
+        }
+        if (g_SetupState.WriteLog) WriteResultLog(result);
+        if (!g_SetupState.ExtractOnly) fn_Cleanup();
+    }
+    return result;
+}

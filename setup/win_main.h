@@ -1,0 +1,12 @@
+// The setup driver's platform steps.
+#pragma once
+
+// 0 when the platform is supported (NT line, version 5 or later), else 1; sets the 64-bit flag.
+int fn_CheckOS();
+
+// 1 when this 32-bit process runs on 64-bit Windows, else 0.
+int IsWow64();
+
+// Overwrites WorkingDirectory with the WOW64 system directory; returns the length the platform
+// reports, or 0 when the call is not available.
+unsigned UseWow64SystemDirectory();

@@ -1,0 +1,48 @@
+// probe.exe times PATH      creation, last-access and last-write time (100 ns units) and
+//                           attributes of a file
+// probe.exe profile PATH    the profile reader's result and image name (UTF-8) for a file
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "payload/profile_reader.h"
+
+namespace {
+
+unsigned long long Ticks(const FILETIME& time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+int PrintTimes(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    FILETIME created{}, accessed{}, written{};
+    GetFileTime(file, &created, &accessed, &written);
+    CloseHandle(file);
+    std::printf("creation=%llu access=%llu write=%llu attributes=0x%lx\n", Ticks(created),
+                Ticks(accessed), Ticks(written), GetFileAttributesA(path));
+    return 0;
+}
+
+int PrintProfile(const char* path) {
+    std::wstring name = L"(unset)";
+    bool result = GetBiosImageName(path, name);
+    std::string utf8(name.size() * 4 + 1, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, name.c_str(), static_cast<int>(name.size()),
+                                     &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+    utf8.resize(length > 0 ? length : 0);
+    std::printf("result=%s name=[%s]\n", result ? "true" : "false", utf8.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "times") == 0) return PrintTimes(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "profile") == 0) return PrintProfile(argv[2]);
+    std::fprintf(stderr, "usage: probe times|profile PATH\n");
+    return 2;
+}
