@@ -1,29 +1,22 @@
-/* launch.exe COMMAND-LINE: runs COMMAND-LINE unchanged through CreateProcessA (the program is
- * taken from its start), waits for it and exits with its exit code. Wine's own start-up would
- * requote the arguments; this keeps the exact bytes a test wants the setup to see. */
+/* launch.exe: runs the command line held by the environment variable LAUNCH_COMMAND_LINE
+ * unchanged through CreateProcessA (the program is taken from its start), waits for it and exits
+ * with its exit code. Wine's own start-up would requote arguments; this keeps the exact bytes a
+ * test wants the setup to see. */
 #include <windows.h>
 
 #include <stdio.h>
-
-static const char* Tail(const char* line) {
-    int quoted = 0;
-    for (; *line != '\0'; ++line) {
-        if (*line == '"') quoted = !quoted;
-        if (!quoted && (unsigned char)*line <= ' ') break;
-    }
-    while (*line != '\0' && (unsigned char)*line <= ' ') ++line;
-    return line;
-}
 
 int main(void) {
     char commandLine[40000];
     STARTUPINFOA startup;
     PROCESS_INFORMATION process;
     DWORD exitCode = 255;
+    DWORD length;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    if (snprintf(commandLine, sizeof commandLine, "%s", Tail(GetCommandLineA())) >=
-        (int)sizeof commandLine) {
+    length = GetEnvironmentVariableA("LAUNCH_COMMAND_LINE", commandLine, sizeof commandLine);
+    if (length == 0 || length >= sizeof commandLine) {
+        fprintf(stderr, "launch: LAUNCH_COMMAND_LINE missing or too long\n");
         return 254;
     }
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {

@@ -1,0 +1,191 @@
+"""Runs the real setup.exe under Wine, in a 32-bit and a 64-bit prefix."""
+
+import os
+import re
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("SETUP_BUILD_DIR", ROOT / "build" / "windows"))
+WINE_ROOT = Path(os.environ.get("SETUP_WINE_ROOT", "/tmp/setup-tests-wine"))
+SETUP_EXE = BUILD / "setup.exe"
+SHORTWAIT_EXE = BUILD / "setup-shortwait.exe"
+KIT = BUILD / "kit"
+TOOLS = BUILD / "tests" / "tools"
+
+DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugString[AW] "(.*)"(\.\.\.)?$')
+ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'", "0": "\0"}
+BATCH_WAIT_SECONDS = 30
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c != "\\" or i + 1 == len(text):
+            out.append(c)
+            i += 1
+            continue
+        nxt = text[i + 1]
+        if nxt == "x":
+            out.append(chr(int(text[i + 2 : i + 4], 16)))
+            i += 4
+        elif nxt in ESCAPES:
+            out.append(ESCAPES[nxt])
+            i += 2
+        else:
+            out.append(nxt)
+            i += 2
+    return "".join(out)
+
+
+class Run:
+    def __init__(self, exit_code, stderr):
+        self.exit_code = exit_code
+        self.stderr = stderr
+        self.events = []  # (thread, text, cut)
+        for line in stderr.splitlines():
+            m = DEBUG_LINE.match(line)
+            if m:
+                self.events.append((m.group(1), unescape(m.group(2)), bool(m.group(3))))
+        first = next((t for t, text, _ in self.events if text.startswith("fn_CheckOS")), None)
+        self.setup_thread = first
+
+    @property
+    def messages(self):
+        """The setup's own debug texts, in order."""
+        return [text for t, text, _ in self.events if t == self.setup_thread]
+
+    @property
+    def all_messages(self):
+        return [text for _, text, _ in self.events]
+
+    def child_messages(self, who):
+        return [t[len(who) + 2 :] for t in self.all_messages if t.startswith(who + ": ")]
+
+
+class Prefix:
+    def __init__(self, arch):
+        self.arch = arch
+        self.path = WINE_ROOT / arch
+        self.env = dict(os.environ)
+        self.env.update(
+            WINEPREFIX=str(self.path),
+            WINEARCH=arch,
+            WINEDEBUG="-all",
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+        )
+        self.env.pop("DISPLAY", None)
+        if not (self.path / "system.reg").exists():
+            self.path.parent.mkdir(parents=True, exist_ok=True)
+            self.wine("wineboot", "-i")
+        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine("wineboot")  # waits until the prefix is up
+
+    @property
+    def drive_c(self):
+        return self.path / "drive_c"
+
+    def win_path(self, unix_path):
+        rel = Path(unix_path).resolve().relative_to(self.drive_c.resolve())
+        return "C:\\" + str(rel).replace("/", "\\") if str(rel) != "." else "C:\\"
+
+    def wine(self, *args, cwd=None, env=None, timeout=120, log=None):
+        full_env = dict(self.env)
+        full_env.update(env or {})
+        with open(log or os.devnull, "wb") as err:
+            proc = subprocess.run(["wine", *args], cwd=cwd, env=full_env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=err, timeout=timeout)
+        return proc
+
+    def run(self, command_line, cwd, env=None, timeout=300):
+        """Starts `command_line` exactly, with cwd as current directory, and collects the debug
+        output of everything it starts."""
+        log = Path(cwd).parent / (Path(cwd).name + ".stderr")
+        extra = {"LAUNCH_COMMAND_LINE": command_line, "WINEDEBUG": "-all,warn+debugstr"}
+        extra.update(env or {})
+        proc = self.wine(str(TOOLS / "launch.exe"), cwd=cwd, env=extra, timeout=timeout, log=log)
+        return Run(proc.returncode, log.read_text(errors="replace"))
+
+    def set_version(self, exe_name, version):
+        key = "HKCU\\Software\\Wine\\AppDefaults\\" + exe_name
+        self.wine("reg", "add", key, "/v", "Version", "/d", version, "/f")
+
+    def remove_service(self):
+        self.wine(str(KIT / "uninst.exe"))
+
+    def service_state(self):
+        out = self.wine("sc", "query", "hwix").stdout.decode(errors="replace")
+        m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
+        return m.group(1) if m else None
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+@pytest.fixture(scope="session")
+def prefix32():
+    prefix = Prefix("win32")
+    yield prefix
+    prefix.stop()
+
+
+@pytest.fixture(scope="session")
+def prefix64():
+    prefix = Prefix("win64")
+    yield prefix
+    prefix.stop()
+
+
+@pytest.fixture(params=["win32", "win64"])
+def prefix(request):
+    return request.getfixturevalue("prefix32" if request.param == "win32" else "prefix64")
+
+
+@pytest.fixture
+def make_workdir(request):
+    """Makes a fresh folder on drive C of a prefix, holding a copy of setup.exe."""
+
+    def make(prefix, suffix="", exe=SETUP_EXE, exe_name="setup.exe"):
+        name = re.sub(r"[^A-Za-z0-9]+", "_", request.node.name)[:60] + suffix
+        folder = prefix.drive_c / "t" / name
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        shutil.copy(exe, folder / exe_name)
+        return folder
+
+    return make
+
+
+@pytest.fixture
+def workdir(prefix, make_workdir):
+    return make_workdir(prefix)
+
+
+def z_path(unix_path):
+    """The Windows name of a Unix path, through Wine's drive Z:."""
+    return "Z:" + str(Path(unix_path).resolve()).replace("/", "\\")
+
+
+def wait_for_batch(folder):
+    """The cleanup batch runs after the setup has exited: wait until it has deleted itself."""
+    deadline = time.monotonic() + BATCH_WAIT_SECONDS
+    batch = Path(folder) / "delzrph.bat"
+    while batch.exists() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return not batch.exists()
+
+
+def patch_entry(prefix, exe, entry_id, data, scratch):
+    """Sets a language-neutral payload entry of a setup copy to `data`."""
+    source = Path(scratch) / f"entry{entry_id}.bin"
+    source.write_bytes(data)
+    proc = prefix.wine(str(TOOLS / "respatch.exe"), z_path(exe), str(entry_id), z_path(source))
+    source.unlink()
+    assert proc.returncode == 0, f"respatch {entry_id} failed"
