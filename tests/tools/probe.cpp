@@ -1,6 +1,7 @@
 // probe.exe times PATH      creation, last-access and last-write time (100 ns units) and
 //                           attributes of a file
 // probe.exe profile PATH    the profile reader's result and image name (UTF-8) for a file
+// probe.exe load NAME       loads a library by the name given, as a bare-name load would
 #include <windows.h>
 
 #include <cstdio>
@@ -43,6 +44,7 @@ int PrintProfile(const char* path) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "times") == 0) return PrintTimes(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "profile") == 0) return PrintProfile(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "load") == 0) return LoadLibraryA(argv[2]) ? 0 : 1;
     std::fprintf(stderr, "usage: probe times|profile PATH\n");
     return 2;
 }

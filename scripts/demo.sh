@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the package and runs it under Wine in a demo folder, as a deployment system would:
+# prints the exit code, the debug output, the result log and what the folder holds afterwards.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
+cmake --preset windows >/dev/null
+cmake --build --preset windows >/dev/null
+
+export WINEPREFIX=${SETUP_WINE_ROOT:-/tmp/setup-tests-wine}/win32 WINEARCH=win32
+export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true
+wineboot </dev/null >/dev/null 2>&1
+
+demo=$WINEPREFIX/drive_c/demo
+rm -rf "$demo" && mkdir -p "$demo"
+cp build/windows/setup.exe "$demo/"
+echo "Running C:\\demo\\setup.exe -l in $demo"
+set +e
+(cd "$demo" && WINEDEBUG=-all,warn+debugstr wine setup.exe -l 2>"$demo.stderr")
+code=$?
+set -e
+echo "exit code: $code"
+echo "--- debug output"
+/usr/bin/python3 - "$demo.stderr" <<'PY'
+import re, sys
+for line in open(sys.argv[1], errors="replace"):
+    m = re.match(r'^[0-9a-f]+:warn:debugstr:OutputDebugString[AW] "(.*)"(\.\.\.)?$', line.rstrip("\n"))
+    if m:
+        text = m.group(1).replace("\\r", "").replace("\\n", "\n    ").replace('\\"', '"').replace("\\\\", "\\")
+        print("  " + text + (" ..." if m.group(2) else ""))
+PY
+echo "--- result log (setup.log)"
+cat "$demo/setup.log"
+for _ in $(seq 100); do [ -e "$demo/delzrph.bat" ] || break; sleep 0.1; done
+echo "--- the demo folder once the cleanup batch has run"
+ls -la "$demo"

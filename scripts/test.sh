@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: host unit tests (ASan, UBSan) and Wine system tests.
+# Ends with one summary line "N passed, M failed".
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
+set -e
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+cmake --preset host >/dev/null
+cmake --build --preset host
+set +e
+
+reports=build/reports
+rm -rf "$reports" && mkdir -p "$reports"
+ctest --preset host --output-junit "$root/$reports/unit.xml" >"$reports/unit.log" 2>&1
+unit_status=$?
+tail -n 3 "$reports/unit.log"
+/usr/bin/python3 -m pytest tests/system -q -p no:cacheprovider --junitxml="$reports/system.xml" "$@"
+system_status=$?
+
+/usr/bin/python3 scripts/summary.py "$reports/unit.xml" "$reports/system.xml"
+summary_status=$?
+[ $unit_status -eq 0 ] && [ $system_status -eq 0 ] && [ $summary_status -eq 0 ]
