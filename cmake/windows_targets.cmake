@@ -17,7 +17,6 @@ add_library(setup_core STATIC
   payload/installation_files.cpp
   install/cleanup.cpp
   platform/files_processes.cpp
-  platform/cabinet_library.cpp
 )
 target_include_directories(setup_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setup_core PUBLIC ${SETUP_SIZE_FLAGS})

@@ -7,6 +7,8 @@ namespace {
 constexpr char kCleanupMessage[] = "fn_Cleanup";
 constexpr DWORD kBatchFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr DWORD kBatchCreationFlags = CREATE_SUSPENDED | IDLE_PRIORITY_CLASS;
+constexpr char kInterpreterFile[] = "cmd.exe";
+constexpr char kInterpreterCommand[] = "cmd.exe /c ";
 }  // namespace
 
 void WriteCleanupBatch() {
@@ -27,17 +29,20 @@ void WriteCleanupBatch() {
 void fn_Cleanup() {
     platform::DebugText(kCleanupMessage);
     if (g_SetupState.RebootPending) return;
-    std::string path = WorkingPath(kCleanupBatchName);
-    if (path.empty()) return;
-    // Quoted, so that a working directory with blanks cannot start another program.
-    std::string commandLine = '"' + path + '"';
+    if (WorkingPath(kCleanupBatchName).empty()) return;
+    // The interpreter by its full path, and the batch by its bare name in the working directory:
+    // a command line holding the directory would let the interpreter expand a % in it.
+    std::string interpreter = platform::SystemFilePath(kInterpreterFile);
+    if (interpreter.empty()) return;
+    std::string commandLine = std::string(kInterpreterCommand) + kCleanupBatchName;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     platform::ProcessInformation batch;
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, kBatchCreationFlags,
-                        nullptr, g_SetupState.WorkingDirectory.c_str(), &startup, batch.put())) {
+    if (!CreateProcessA(interpreter.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        kBatchCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
+                        &startup, batch.put())) {
         return;
     }
     // The batch may run only once the setup's own last steps are sure to go first.

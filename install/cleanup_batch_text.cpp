@@ -26,7 +26,7 @@ std::string EscapePercent(const std::string& text) {
 }
 
 class BatchText {
-public:
+  public:
     explicit BatchText(const std::string& workingDirectory)
         : directory_(EscapePercent(workingDirectory)) {}
     void line(const std::string& text) { text_ += text + kLineEnd; }
@@ -36,7 +36,7 @@ public:
     }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     std::string directory_;
     std::string text_;
 };

@@ -87,8 +87,8 @@ int IsInstrumentationServiceRunning() {
     if (service.get() == nullptr) return 0;
     alignas(SERVICE_STATUS_PROCESS) BYTE buffer[kServiceStatusBufferSize] = {};
     DWORD needed = 0;
-    BOOL queried = QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, buffer,
-                                        sizeof buffer, &needed);
+    BOOL queried =
+        QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, buffer, sizeof buffer, &needed);
     if (!queried) return 0;
     const auto* status = reinterpret_cast<const SERVICE_STATUS_PROCESS*>(buffer);
     return status->dwCurrentState == SERVICE_STOPPED ? 0 : queried;

@@ -19,8 +19,10 @@ namespace {
 const char* DestinationPrefix = "";
 platform::CabinetLibraryEntryPoints CabinetLibrary;
 
+constexpr char kCabinetLibraryFile[] = "cabinet.dll";
 constexpr std::size_t kMessageBufferSize = 5000;
-constexpr std::size_t kCabinetTextLimit = 256;  // cabinet and destination paths, terminator included
+constexpr std::size_t kCabinetTextLimit =
+    256;  // cabinet and destination paths, terminator included
 // Keeps the last formatted message until the next one, as the final report repeats it.
 char MessageBuffer[kMessageBufferSize];
 
@@ -51,13 +53,27 @@ std::string WithPath(const char* format, const char* path) {
     return text;
 }
 
-FNALLOC(FdiAlloc) { return std::malloc(cb); }
-FNFREE(FdiFree) { std::free(pv); }
-FNOPEN(FdiOpen) { return _open(pszFile, oflag, pmode); }
-FNREAD(FdiRead) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
-FNWRITE(FdiWrite) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
-FNCLOSE(FdiClose) { return _close(static_cast<int>(hf)); }
-FNSEEK(FdiSeek) { return _lseek(static_cast<int>(hf), dist, seektype); }
+FNALLOC(FdiAlloc) {
+    return std::malloc(cb);
+}
+FNFREE(FdiFree) {
+    std::free(pv);
+}
+FNOPEN(FdiOpen) {
+    return _open(pszFile, oflag, pmode);
+}
+FNREAD(FdiRead) {
+    return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb));
+}
+FNWRITE(FdiWrite) {
+    return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
+}
+FNCLOSE(FdiClose) {
+    return _close(static_cast<int>(hf));
+}
+FNSEEK(FdiSeek) {
+    return _lseek(static_cast<int>(hf), dist, seektype);
+}
 
 template <typename Fn>
 Fn EntryPoint(HMODULE module, const char* name) {
@@ -67,7 +83,7 @@ Fn EntryPoint(HMODULE module, const char* name) {
 HFDI CreateFdiContext(PFNALLOC alloc, PFNFREE free, PFNOPEN open, PFNREAD read, PFNWRITE write,
                       PFNCLOSE close, PFNSEEK seek, int cpuType, PERF error) {
     // By full path: a cabinet.dll planted beside an elevated setup must never be loaded.
-    std::string libraryPath = platform::CabinetLibraryPath();
+    std::string libraryPath = platform::SystemFilePath(kCabinetLibraryFile);
     if (libraryPath.empty()) return nullptr;
     platform::ModuleHandle module(LoadLibraryA(libraryPath.c_str()));
     if (module.get() == nullptr) return nullptr;
@@ -80,8 +96,8 @@ HFDI CreateFdiContext(PFNALLOC alloc, PFNFREE free, PFNOPEN open, PFNREAD read, 
         CabinetLibrary.FDIIsCabinet == nullptr || CabinetLibrary.FDIDestroy == nullptr) {
         return nullptr;
     }
-    HFDI context = CabinetLibrary.FDICreate(alloc, free, open, read, write, close, seek, cpuType,
-                                            error);
+    HFDI context =
+        CabinetLibrary.FDICreate(alloc, free, open, read, write, close, seek, cpuType, error);
     if (context == nullptr) return nullptr;
     // From here the module is released by DestroyFdiContext.
     CabinetLibrary.module = module.release();
@@ -135,8 +151,7 @@ INT_PTR OpenDestination(const char* entryName) {
         WriteMessage(WithPath(kLongPathFormat, entryName));
         return kStop;
     }
-    INT_PTR descriptor =
-        FdiOpen(&path[0], kDestinationOpenFlags, kDestinationPermission);
+    INT_PTR descriptor = FdiOpen(&path[0], kDestinationOpenFlags, kDestinationPermission);
     if (descriptor != kStop || GetLastError() != ERROR_PATH_NOT_FOUND) return descriptor;
     CreateFoldersOf(path);
     return FdiOpen(&path[0], kDestinationOpenFlags, kDestinationPermission);

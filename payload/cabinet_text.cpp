@@ -32,9 +32,13 @@ constexpr char kInformationFormat[] =
     "   Chained to next cabinet?     : %s\n"
     "\n";
 
-const char* YesNo(int value) { return value == 1 ? "yes" : "no"; }
+const char* YesNo(int value) {
+    return value == 1 ? "yes" : "no";
+}
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 bool IsDotsAndBlanksOnly(const std::string& component) {
     return component.find_first_not_of(". ") == std::string::npos;

@@ -1,12 +1,14 @@
-#include "payload/profile_reader.h"
-
 #include <cstring>
+
+#include "payload/profile_reader.h"
 
 namespace {
 constexpr wchar_t kFlashType[] = L"flash";
 constexpr char kForbiddenNameBytes[] = "<>:\"/\\|?*";
 
-wchar_t FoldAsciiLetter(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
+wchar_t FoldAsciiLetter(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
+}
 }  // namespace
 
 bool IsFlashCommandType(const std::wstring& type) {

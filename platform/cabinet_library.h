@@ -5,8 +5,6 @@
 // fdi.h needs windows.h first.
 #include <fdi.h>
 
-#include <string>
-
 namespace platform {
 
 using FdiCreateFn = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE,
@@ -23,8 +21,5 @@ struct CabinetLibraryEntryPoints {
     FdiIsCabinetFn FDIIsCabinet = nullptr;
     FdiDestroyFn FDIDestroy = nullptr;
 };
-
-// Full path of the cabinet library in the system directory; empty when it does not fit.
-std::string CabinetLibraryPath();
 
 }  // namespace platform

@@ -12,7 +12,7 @@ namespace platform {
 // Owns one COM reference; put() is the out-parameter of the call that fills it.
 template <typename Interface>
 class ComRef {
-public:
+  public:
     ComRef() = default;
     ~ComRef() { reset(); }
     ComRef(const ComRef&) = delete;
@@ -30,13 +30,13 @@ public:
         pointer_ = nullptr;
     }
 
-private:
+  private:
     Interface* pointer_ = nullptr;
 };
 
 // Owns a BSTR.
 class Bstr {
-public:
+  public:
     Bstr() = default;
     explicit Bstr(const wchar_t* text) : text_(SysAllocString(text)) {}
     ~Bstr() { SysFreeString(text_); }
@@ -49,13 +49,13 @@ public:
         return &text_;
     }
 
-private:
+  private:
     BSTR text_ = nullptr;
 };
 
 // Owns a VARIANT; cleared when it goes out of scope or on clear().
 class Variant {
-public:
+  public:
     Variant() { VariantInit(&value_); }
     ~Variant() { clear(); }
     Variant(const Variant&) = delete;
@@ -63,13 +63,13 @@ public:
     VARIANT& get() { return value_; }
     void clear() { VariantClear(&value_); }
 
-private:
+  private:
     VARIANT value_;
 };
 
 // Enters a single-threaded COM apartment for one scope.
 class ComApartment {
-public:
+  public:
     ComApartment() { CoInitialize(nullptr); }
     ~ComApartment() { CoUninitialize(); }
     ComApartment(const ComApartment&) = delete;

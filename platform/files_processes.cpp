@@ -21,6 +21,13 @@ std::string SystemDirectory() {
     return std::string(buffer, length);
 }
 
+std::string SystemFilePath(const char* fileName) {
+    std::string system = SystemDirectory();
+    if (system.empty()) return {};
+    std::string path = system + '\\' + fileName;
+    return FitsPathBuffer(path) ? path : std::string();
+}
+
 void RestrictDllSearchPath() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);

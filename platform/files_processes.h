@@ -9,7 +9,7 @@ namespace platform {
 
 // Owns a file handle; its empty value is INVALID_HANDLE_VALUE, as CreateFileA returns it.
 class FileHandle {
-public:
+  public:
     explicit FileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
     ~FileHandle() { reset(); }
     FileHandle(const FileHandle&) = delete;
@@ -21,13 +21,13 @@ public:
         handle_ = handle;
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
 // Owns a kernel handle whose empty value is null (processes, threads).
 class KernelHandle {
-public:
+  public:
     explicit KernelHandle(HANDLE handle = nullptr) : handle_(handle) {}
     ~KernelHandle() { reset(); }
     KernelHandle(const KernelHandle&) = delete;
@@ -38,13 +38,13 @@ public:
         handle_ = handle;
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
 // Owns both handles of a created process; put() is the out-parameter for CreateProcessA.
 class ProcessInformation {
-public:
+  public:
     ProcessInformation() = default;
     ~ProcessInformation() {
         closeProcess();
@@ -58,7 +58,7 @@ public:
     void closeProcess() { CloseAndClear(info_.hProcess); }
     void closeThread() { CloseAndClear(info_.hThread); }
 
-private:
+  private:
     static void CloseAndClear(HANDLE& handle) {
         if (handle != nullptr) CloseHandle(handle);
         handle = nullptr;
@@ -68,7 +68,7 @@ private:
 
 // Owns a module loaded with LoadLibraryA.
 class ModuleHandle {
-public:
+  public:
     explicit ModuleHandle(HMODULE module = nullptr) : module_(module) {}
     ~ModuleHandle() { reset(); }
     ModuleHandle(const ModuleHandle&) = delete;
@@ -84,21 +84,30 @@ public:
         module_ = module;
     }
 
-private:
+  private:
     HMODULE module_;
 };
 
-inline void DebugText(const char* text) { OutputDebugStringA(text); }
-inline void DebugText(const std::string& text) { OutputDebugStringA(text.c_str()); }
+inline void DebugText(const char* text) {
+    OutputDebugStringA(text);
+}
+inline void DebugText(const std::string& text) {
+    OutputDebugStringA(text.c_str());
+}
 
 // The ANSI code page's lead-byte test, for multibyte-aware searches in paths.
-inline bool IsAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+inline bool IsAnsiLeadByte(unsigned char byte) {
+    return IsDBCSLeadByte(byte) != FALSE;
+}
 
 // Looks up an entry point of kernel32 that older Windows versions lack.
 FARPROC FindKernelEntryPoint(const char* name);
 
 // The system directory, or an empty string when it does not fit a path buffer.
 std::string SystemDirectory();
+
+// A file in the system directory by its full path; empty when the path does not fit.
+std::string SystemFilePath(const char* fileName);
 
 // Keeps DLLs planted beside the program (a download folder) from being loaded.
 void RestrictDllSearchPath();

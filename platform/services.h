@@ -9,7 +9,7 @@ namespace platform {
 
 // Owns a handle of the service control manager or of a service.
 class ServiceHandle {
-public:
+  public:
     explicit ServiceHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
     ~ServiceHandle() {
         if (handle_ != nullptr) CloseServiceHandle(handle_);
@@ -18,7 +18,7 @@ public:
     ServiceHandle& operator=(const ServiceHandle&) = delete;
     SC_HANDLE get() const { return handle_; }
 
-private:
+  private:
     SC_HANDLE handle_;
 };
 

@@ -42,7 +42,9 @@ void CommandLineOptions::Split() {
     }
 }
 
-int CommandLineOptions::GetCount() const { return static_cast<int>(OptionStarts.size()); }
+int CommandLineOptions::GetCount() const {
+    return static_cast<int>(OptionStarts.size());
+}
 
 std::string CommandLineOptions::GetName(int index) {
     if (index < 0 || OptionStarts.empty() || index >= GetCount()) return {};

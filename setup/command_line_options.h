@@ -6,7 +6,7 @@
 #include <vector>
 
 class CommandLineOptions {
-public:
+  public:
     // Splits the command line of the running process.
     CommandLineOptions();
     // Splits the given command line, program name first.
@@ -18,7 +18,7 @@ public:
     // The name of option `index`; empty for an index out of range.
     std::string GetName(int index);
 
-private:
+  private:
     std::string ParseName(unsigned index) const;
     void Split();
 

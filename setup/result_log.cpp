@@ -1,8 +1,9 @@
+#include "setup/result_log.h"
+
 #include <cstdio>
 #include <memory>
 
 #include "platform/files_processes.h"
-#include "setup/result_log.h"
 #include "setup/setup_state.h"
 
 int GetExecutableFileName(std::string& name) {
@@ -23,7 +24,8 @@ void WriteResultLog(int result) {
     std::string path = WorkingPath(ResultLogFileName(executableName, platform::IsAnsiLeadByte));
     if (path.empty()) return;
     // Text mode: every "\n" of the text becomes CR LF in the file.
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "w"), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "w"),
+                                                         &std::fclose);
     if (!file) return;
     std::fputs(ResultLogText(result).c_str(), file.get());
 }

@@ -8,7 +8,9 @@
 constexpr std::size_t kPathBufferSize = 260;
 
 // True when a path (without terminator) fits a path buffer of the platform.
-inline bool FitsPathBuffer(const std::string& path) { return path.size() < kPathBufferSize; }
+inline bool FitsPathBuffer(const std::string& path) {
+    return path.size() < kPathBufferSize;
+}
 
 enum ExitCode : int {
     kExitSuccess = 0,

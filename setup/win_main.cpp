@@ -36,8 +36,7 @@ void ResolveWorkingDirectory() {
     // A directory that does not fit stays unresolved; every later path then fails to fit too.
     g_SetupState.WorkingDirectory = length < sizeof current ? std::string(current, length) : "";
     std::string system = platform::SystemDirectory();
-    if (g_SetupState.Is64BitWindows && !system.empty() &&
-        system == g_SetupState.WorkingDirectory) {
+    if (g_SetupState.Is64BitWindows && !system.empty() && system == g_SetupState.WorkingDirectory) {
         UseWow64SystemDirectory();
     }
     std::string& directory = g_SetupState.WorkingDirectory;

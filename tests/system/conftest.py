@@ -4,6 +4,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 from pathlib import Path
 
@@ -98,9 +99,12 @@ class Prefix:
     def wine(self, *args, cwd=None, env=None, timeout=120, log=None):
         full_env = dict(self.env)
         full_env.update(env or {})
-        with open(log or os.devnull, "wb") as err:
+        # Files, not pipes: a child that outlives the run keeps inherited descriptors open.
+        with open(log or os.devnull, "wb") as err, tempfile.TemporaryFile() as out:
             proc = subprocess.run(["wine", *args], cwd=cwd, env=full_env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=err, timeout=timeout)
+                                  stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            proc.stdout = out.read()
         return proc
 
     def run(self, command_line, cwd, env=None, timeout=300):

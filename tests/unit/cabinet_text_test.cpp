@@ -1,7 +1,8 @@
+#include "payload/cabinet_text.h"
+
 #include <gtest/gtest.h>
 
 #include "code_page_932.h"
-#include "payload/cabinet_text.h"
 
 namespace {
 
@@ -13,7 +14,8 @@ TEST(FdiErrorText, KnownAndUnknownCodes) {
     for (int code : {12, 13, 1000, -1, -2147483647 - 1}) {
         EXPECT_STREQ(FdiErrorText(code), "Unknown error") << code;
     }
-    EXPECT_EQ(FdiFailureText("FDICopy", 8), "FDICopy() failed: code 8 [Failure writing to target file]\n");
+    EXPECT_EQ(FdiFailureText("FDICopy", 8),
+              "FDICopy() failed: code 8 [Failure writing to target file]\n");
     EXPECT_EQ(FdiFailureText("FDICreate", -3), "FDICreate() failed: code -3 [Unknown error]\n");
 }
 

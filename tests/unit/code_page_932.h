@@ -5,4 +5,6 @@ inline bool IsCodePage932LeadByte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-inline bool IsSingleByte(unsigned char) { return false; }
+inline bool IsSingleByte(unsigned char) {
+    return false;
+}

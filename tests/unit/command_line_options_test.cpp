@@ -1,10 +1,10 @@
+#include "setup/command_line_options.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "setup/command_line_options.h"
 
 namespace {
 
@@ -28,24 +28,23 @@ TEST_P(SplitTest, NamesInCommandLineOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     WorkedExamplesAndEdges, SplitTest,
-    ::testing::Values(
-        SplitCase{"pkg.exe -l", {"l"}}, SplitCase{"pkg.exe -l -x", {"l", "x"}},
-        SplitCase{"pkg.exe -l-x", {"l", "x"}}, SplitCase{"pkg.exe -  x", {"x"}},
-        SplitCase{"pkg.exe -l:yes", {"l"}}, SplitCase{"pkg.exe -L", {"L"}},
-        SplitCase{"pkg.exe foo bar", {}}, SplitCase{"pkg.exe \"-l\"", {}},
-        SplitCase{"pkg.exe --l", {"", "l"}},
-        SplitCase{"\"C:\\Program Files\\My-Tools\\pkg.exe\" -x", {"x"}},
-        SplitCase{"C:\\My-Tools\\pkg.exe -x", {"Tools\\pkg.exe", "x"}},
-        SplitCase{"pkg.exe -file:\"C:\\a b\\c-d.xml\" -l", {"file", "l"}},
-        SplitCase{"pkg.exe -file:C:\\a-b.xml -l", {"file", "b.xml", "l"}},
-        SplitCase{"pkg.exe -file:\"a b\" \"c-d\" -l", {"file", "l"}},
-        SplitCase{"pkg.exe -l \"abc-def\"", {"l", "def\""}},
-        SplitCase{"pkg.exe -dir:\"C:\\temp\\\" -l", {"dir"}},
-        SplitCase{"pkg.exe -l\t-x", {"l\t", "x"}},
-        SplitCase{"pkg.exe -log -lx /l", {"log", "lx"}},
-        SplitCase{"\"pkg.exe -l", {}},  // a quote left open hides every later hyphen
-        SplitCase{"pkg.exe -a:\"x\"-y -b", {"a", "y", "b"}},
-        SplitCase{"pkg.exe -l -", {"l", ""}}, SplitCase{"", {}}));
+    ::testing::Values(SplitCase{"pkg.exe -l", {"l"}}, SplitCase{"pkg.exe -l -x", {"l", "x"}},
+                      SplitCase{"pkg.exe -l-x", {"l", "x"}}, SplitCase{"pkg.exe -  x", {"x"}},
+                      SplitCase{"pkg.exe -l:yes", {"l"}}, SplitCase{"pkg.exe -L", {"L"}},
+                      SplitCase{"pkg.exe foo bar", {}}, SplitCase{"pkg.exe \"-l\"", {}},
+                      SplitCase{"pkg.exe --l", {"", "l"}},
+                      SplitCase{"\"C:\\Program Files\\My-Tools\\pkg.exe\" -x", {"x"}},
+                      SplitCase{"C:\\My-Tools\\pkg.exe -x", {"Tools\\pkg.exe", "x"}},
+                      SplitCase{"pkg.exe -file:\"C:\\a b\\c-d.xml\" -l", {"file", "l"}},
+                      SplitCase{"pkg.exe -file:C:\\a-b.xml -l", {"file", "b.xml", "l"}},
+                      SplitCase{"pkg.exe -file:\"a b\" \"c-d\" -l", {"file", "l"}},
+                      SplitCase{"pkg.exe -l \"abc-def\"", {"l", "def\""}},
+                      SplitCase{"pkg.exe -dir:\"C:\\temp\\\" -l", {"dir"}},
+                      SplitCase{"pkg.exe -l\t-x", {"l\t", "x"}},
+                      SplitCase{"pkg.exe -log -lx /l", {"log", "lx"}},
+                      SplitCase{"\"pkg.exe -l", {}},  // a quote left open hides every later hyphen
+                      SplitCase{"pkg.exe -a:\"x\"-y -b", {"a", "y", "b"}},
+                      SplitCase{"pkg.exe -l -", {"l", ""}}, SplitCase{"", {}}));
 
 TEST(CommandLineOptions, OutOfRangeIndexGivesEmptyName) {
     CommandLineOptions none("pkg.exe foo");
@@ -97,12 +96,12 @@ TEST_P(CommandTailTest, CutsProgramNameAndBlanks) {
     EXPECT_STREQ(CommandTail(GetParam().commandLine), GetParam().tail);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CommandTailTest,
-    ::testing::Values(TailCase{"setup.exe", ""}, TailCase{"setup.exe   -l  x ", "-l  x "},
-                      TailCase{"\"C:\\a b\\setup.exe\" -x", "-x"},
-                      TailCase{"\"C:\\a b\\setup.exe\"-x", ""},
-                      TailCase{"setup.exe\t\x01-l", "-l"}, TailCase{"", ""},
-                      TailCase{"\"unclosed -l", ""}));
+INSTANTIATE_TEST_SUITE_P(Cases, CommandTailTest,
+                         ::testing::Values(TailCase{"setup.exe", ""},
+                                           TailCase{"setup.exe   -l  x ", "-l  x "},
+                                           TailCase{"\"C:\\a b\\setup.exe\" -x", "-x"},
+                                           TailCase{"\"C:\\a b\\setup.exe\"-x", ""},
+                                           TailCase{"setup.exe\t\x01-l", "-l"}, TailCase{"", ""},
+                                           TailCase{"\"unclosed -l", ""}));
 
 }  // namespace

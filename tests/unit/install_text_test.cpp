@@ -6,19 +6,22 @@
 
 namespace {
 
-std::string Del(const std::string& path) { return "del /Q \"" + path + "\"\r\n"; }
+std::string Del(const std::string& path) {
+    return "del /Q \"" + path + "\"\r\n";
+}
 
 std::string ExpectedBatch(const std::string& w, const std::string& image) {
     std::string text = "@echo off\r\n\r\n";
-    for (const char* name : {"profile.xml", "schema.xml", "bootdevices.xml"}) text += Del(w + "\\" + name);
+    for (const char* name : {"profile.xml", "schema.xml", "bootdevices.xml"})
+        text += Del(w + "\\" + name);
     if (!image.empty()) text += Del(w + "\\" + image);
-    for (const char* name : {"StopHWIX.exe", "ZunaClientModule32.exe", "ZunaClientModule64.exe",
-                             "uninst.exe"}) {
+    for (const char* name :
+         {"StopHWIX.exe", "ZunaClientModule32.exe", "ZunaClientModule64.exe", "uninst.exe"}) {
         text += Del(w + "\\" + name);
     }
     text += "rmdir /S /Q \"" + w + "\\hwixqmb\"\r\n\r\n";
-    for (const char* name : {"ksmbios_data.htm", "!Readme.txt", "QTMStandaloneSvc.exe",
-                             "delzrph.bat"}) {
+    for (const char* name :
+         {"ksmbios_data.htm", "!Readme.txt", "QTMStandaloneSvc.exe", "delzrph.bat"}) {
         text += Del(w + "\\" + name);
     }
     return text;

@@ -1,7 +1,8 @@
+#include "setup/result_log.h"
+
 #include <gtest/gtest.h>
 
 #include "code_page_932.h"
-#include "setup/result_log.h"
 
 namespace {
 

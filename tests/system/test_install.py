@@ -1,0 +1,191 @@
+"""The whole run: install around the service, the client module, reboot marker and cleanup."""
+
+import shutil
+import time
+
+from conftest import KIT, SHORTWAIT_EXE, TOOLS, patch_entry, wait_for_batch
+from cabinet import Entry, write_cabinet
+
+NOT_INSTALLED = "HWIX QMB not already installed"
+ALREADY_INSTALLED = "HWIX QMB already installed.\nHWIX.SYS Version: 0"
+INSTALL_OK = "fn_Install: Install HWIX QMB successfull."
+CLIENT_OK = "fn_Install: Call to Runvex.exe successfull"
+CLIENT_FAILED = "fn_Install: Call to Runvex.exe failed"
+PAYLOAD = ["profile.xml", "schema.xml", "bootdevices.xml", "Flash.hdr", "StopHWIX.exe",
+           "uninst.exe", "ksmbios_data.htm", "!Readme.txt", "QTMStandaloneSvc.exe"]
+
+
+def module_name(prefix):
+    return "ZunaClientModule64" if prefix.arch == "win64" else "ZunaClientModule32"
+
+
+def install_messages(run):
+    """The setup's messages from the batch text on, with the batch text cut to its first line."""
+    messages = run.messages
+    start = next(i for i, m in enumerate(messages) if m.startswith("@echo off"))
+    return ["<batch>"] + messages[start + 1 :]
+
+
+def names(folder):
+    return sorted(p.name for p in folder.iterdir())
+
+
+def expected_batch(w, image="Flash.hdr"):
+    w = w.replace("%", "%%")
+    lines = ["@echo off", ""]
+    lines += [f'del /Q "{w}\\{n}"' for n in ("profile.xml", "schema.xml", "bootdevices.xml")]
+    if image:
+        lines.append(f'del /Q "{w}\\{image}"')
+    lines += [f'del /Q "{w}\\{n}"' for n in ("StopHWIX.exe", "ZunaClientModule32.exe",
+                                                "ZunaClientModule64.exe", "uninst.exe")]
+    lines += [f'rmdir /S /Q "{w}\\hwixqmb"', ""]
+    lines += [f'del /Q "{w}\\{n}"' for n in ("ksmbios_data.htm", "!Readme.txt",
+                                                "QTMStandaloneSvc.exe", "delzrph.bat")]
+    return ("\r\n".join(lines) + "\r\n").encode("latin-1")
+
+
+def test_first_and_second_run(prefix, workdir):
+    prefix.remove_service()
+    (workdir / "user.txt").write_text("not ours")
+    run = prefix.run('setup.exe -l "a b" tail', workdir)
+    assert run.exit_code == 0
+    assert install_messages(run) == ["<batch>", NOT_INSTALLED, INSTALL_OK, CLIENT_OK,
+                                     "Is not shutdown", "fn_Cleanup"]
+    assert run.child_messages("StopHWIX") == []
+    assert run.child_messages("hwix Setup") == ["-l -s", "service running"]
+    module = module_name(prefix)
+    w = prefix.win_path(workdir)
+    assert run.child_messages(module)[0] == f'"{w}\\{module}.exe" -file:profile.xml -l "a b" tail'
+    assert wait_for_batch(workdir)
+    assert names(workdir) == ["setup.exe", "setup.log", "user.txt"]
+    assert prefix.service_state() == "RUNNING"
+
+    second = prefix.run("setup.exe", workdir)
+    assert second.exit_code == 0
+    assert install_messages(second) == [
+        "<batch>", ALREADY_INSTALLED, "fn_Install: Call to 'StopHWIX stop' successfull.",
+        INSTALL_OK, "fn_Install: Call to 'StopHWIX start' successfull.", CLIENT_OK,
+        "Is not shutdown", "fn_Cleanup"]
+    order = [m for m in second.all_messages if m.startswith(("StopHWIX:", "hwix Setup: -"))]
+    assert order == ["StopHWIX:  stop", "hwix Setup: -l -s", "StopHWIX:  start"]
+    assert second.child_messages(module)[0] == f'"{w}\\{module}.exe" -file:profile.xml'
+    assert wait_for_batch(workdir)
+    assert names(workdir) == ["setup.exe", "setup.log", "user.txt"]
+    assert prefix.service_state() == "RUNNING"
+
+
+def test_installed_but_stopped_service_is_not_active(prefix32, make_workdir):
+    folder = make_workdir(prefix32)
+    prefix32.run("setup.exe -x", folder)  # lays out StopHWIX.exe
+    prefix32.remove_service()
+    install = prefix32.run("hwixqmb\\setup.exe -s", folder)
+    assert install.exit_code == 0
+    assert prefix32.run("StopHWIX.exe stop", folder).exit_code == 0
+    assert prefix32.service_state() == "STOPPED"
+    run = prefix32.run("setup.exe", folder)
+    assert install_messages(run)[1] == NOT_INSTALLED
+    assert run.child_messages("StopHWIX") == []
+    assert wait_for_batch(folder)
+
+
+def test_client_exit_code_2_gives_3(prefix, workdir):
+    run = prefix.run("setup.exe -l --exit=2", workdir)
+    assert run.exit_code == 3
+    assert CLIENT_FAILED in run.messages
+    assert "nResult = 3" in (workdir / "setup.log").read_text()
+    assert wait_for_batch(workdir)
+
+
+def test_package_without_client_module_gives_3_with_layer_installed(prefix, workdir):
+    prefix.remove_service()
+    entry = 103 if prefix.arch == "win64" else 106
+    patch_entry(prefix, workdir / "setup.exe", entry,
+                write_cabinet([Entry(b"readme.txt", b"no module here")]), workdir.parent)
+    run = prefix.run("setup.exe", workdir)
+    assert run.exit_code == 3
+    assert install_messages(run)[1:4] == [NOT_INSTALLED, INSTALL_OK, CLIENT_FAILED]
+    assert prefix.service_state() == "RUNNING"
+    assert wait_for_batch(workdir)
+    assert names(workdir) == ["readme.txt", "setup.exe"]
+
+
+def test_client_outliving_its_wait_gives_3_and_keeps_running(prefix32, make_workdir):
+    folder = make_workdir(prefix32, exe=SHORTWAIT_EXE)
+    started = time.monotonic()
+    run = prefix32.run("setup.exe --stay=8000 --reboot", folder)
+    elapsed = time.monotonic() - started
+    assert run.exit_code == 3
+    assert install_messages(run)[-3:] == [CLIENT_FAILED, "Is not shutdown", "fn_Cleanup"]
+    assert elapsed < 8
+    # The module goes on after the setup has ended and leaves its marker late.
+    deadline = time.monotonic() + 20
+    while not (folder / "reboot.txt").exists() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert (folder / "reboot.txt").exists()
+
+
+def test_reboot_marker_keeps_every_file(prefix, workdir):
+    run = prefix.run("setup.exe --reboot", workdir)
+    assert run.exit_code == 0
+    assert install_messages(run)[-3:] == [CLIENT_OK, "Is shutdown", "fn_Cleanup"]
+    time.sleep(1)
+    left = names(workdir)
+    assert "reboot.txt" not in left and "hwixqmb" not in left
+    for name in PAYLOAD + ["delzrph.bat", module_name(prefix) + ".exe"]:
+        assert name in left, name
+    assert (workdir / "delzrph.bat").read_bytes() == expected_batch(prefix.win_path(workdir))
+
+
+def test_marker_left_by_an_earlier_task_is_consumed(prefix32, make_workdir):
+    folder = make_workdir(prefix32)
+    (folder / "reboot.txt").write_text("")
+    run = prefix32.run("setup.exe", folder)
+    assert run.exit_code == 0
+    assert "Is shutdown" in run.messages
+    assert not (folder / "reboot.txt").exists()
+    assert (folder / "delzrph.bat").exists()
+
+
+def test_directory_with_blanks_hyphen_and_percent(prefix32, make_workdir, monkeypatch):
+    prefix32.remove_service()
+    base = make_workdir(prefix32)
+    folder = base / "my dir-x %SETUPTEST%"
+    folder.mkdir()
+    shutil.move(str(base / "setup.exe"), folder / "setup.exe")
+    # What an unquoted path or an expanded % would reach instead.
+    decoy = base / "my dir-x decoy"
+    decoy.mkdir()
+    for name in PAYLOAD:
+        (decoy / name).write_text("decoy")
+    shutil.copy(KIT / "StopHWIX.exe", base / "my.exe")
+    run = prefix32.run("setup.exe", folder, env={"SETUPTEST": "decoy"})
+    assert run.exit_code == 0
+    assert run.child_messages("StopHWIX") == []
+    batch = next(m for m in run.messages if m.startswith("@echo off"))
+    assert "%%SETUPTEST%%" in batch
+    assert wait_for_batch(folder)
+    assert names(folder) == ["setup.exe"]
+    assert names(decoy) == sorted(PAYLOAD)
+
+
+def test_extract_only_runs_no_install_and_writes_no_batch(prefix32, make_workdir):
+    folder = make_workdir(prefix32)
+    run = prefix32.run("setup.exe -x", folder)
+    assert run.exit_code == 0
+    assert not (folder / "delzrph.bat").exists()
+    assert run.child_messages("hwix Setup") == [] and "fn_Cleanup" not in run.messages
+
+
+def test_failed_platform_check_still_starts_an_older_batch(prefix32, make_workdir):
+    name = "oldbatch.exe"
+    folder = make_workdir(prefix32, exe_name=name)
+    prefix32.set_version(name, "win98")
+    (folder / "old.txt").write_text("left by an earlier run")
+    (folder / "delzrph.bat").write_bytes(
+        b'@echo off\r\ndel /Q "%s\\old.txt"\r\ndel /Q "%s\\delzrph.bat"\r\n'
+        % ((prefix32.win_path(folder).encode(),) * 2))
+    run = prefix32.run(name, folder)
+    assert run.exit_code == 1
+    assert run.messages == ["fn_CheckOS: Operating System not supported", "fn_Cleanup"]
+    assert wait_for_batch(folder)
+    assert names(folder) == [name]
