@@ -12,6 +12,7 @@
 #define KIT_SERVICE_BINARY "hwixsvc.exe"
 #define KIT_WAIT_STEP_MS 100
 #define KIT_WAIT_STEPS 100
+#define KIT_LOCKED_WAIT_STEPS 600
 
 static inline void KitReport(const char* who, const char* what) {
     char text[2048];
@@ -41,6 +42,32 @@ static inline int KitWaitForServiceState(SC_HANDLE service, DWORD state) {
     for (step = 0; step < KIT_WAIT_STEPS; ++step) {
         if (!QueryServiceStatus(service, &status)) return 0;
         if (status.dwCurrentState == state) return 1;
+        Sleep(KIT_WAIT_STEP_MS);
+    }
+    return 0;
+}
+
+/* Starts a service; while the manager's database is locked (a fresh system still starting its
+ * own services) it tries again, for a minute at most. Returns non-zero when the start was taken. */
+static inline int KitStartService(SC_HANDLE service) {
+    int step;
+    for (step = 0; step < KIT_LOCKED_WAIT_STEPS; ++step) {
+        if (StartServiceA(service, 0, NULL)) return 1;
+        if (GetLastError() == ERROR_SERVICE_ALREADY_RUNNING) return 1;
+        if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED) return 0;
+        Sleep(KIT_WAIT_STEP_MS);
+    }
+    return 0;
+}
+
+/* Waits until a deleted service is gone from the manager's database (its process may still be
+ * ending); returns non-zero when it is. */
+static inline int KitWaitForServiceGone(SC_HANDLE manager) {
+    int step;
+    for (step = 0; step < KIT_WAIT_STEPS; ++step) {
+        SC_HANDLE service = OpenServiceA(manager, KIT_SERVICE_NAME, SERVICE_QUERY_STATUS);
+        if (service == NULL) return 1;
+        CloseServiceHandle(service);
         Sleep(KIT_WAIT_STEP_MS);
     }
     return 0;

@@ -27,6 +27,13 @@ static int InstallAndStart(void) {
     int running;
     if (manager == NULL) return 0;
     service = OpenServiceA(manager, KIT_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    if (service != NULL && !KitStartService(service) &&
+        GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+        /* An uninstall is still under way: wait for it, then register anew. */
+        CloseServiceHandle(service);
+        service = NULL;
+        KitWaitForServiceGone(manager);
+    }
     if (service == NULL && copied) {
         service = CreateServiceA(manager, KIT_SERVICE_NAME, "HWIX instrumentation (stand-in)",
                                  SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
@@ -37,7 +44,11 @@ static int InstallAndStart(void) {
         CloseServiceHandle(manager);
         return 0;
     }
-    StartServiceA(service, 0, NULL);
+    if (!KitStartService(service)) {
+        char text[64];
+        snprintf(text, sizeof text, "StartService failed, error %lu", GetLastError());
+        KitReport(WHO, text);
+    }
     running = KitWaitForServiceState(service, SERVICE_RUNNING);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);

@@ -17,7 +17,7 @@ static int Control(const char* verb) {
             ControlService(service, SERVICE_CONTROL_STOP, &status);
             done = KitWaitForServiceState(service, SERVICE_STOPPED);
         } else if (strcmp(verb, "start") == 0) {
-            StartServiceA(service, 0, NULL);
+            KitStartService(service);
             done = KitWaitForServiceState(service, SERVICE_RUNNING);
         }
         CloseServiceHandle(service);

@@ -17,6 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show)
         KitWaitForServiceState(service, SERVICE_STOPPED);
         DeleteService(service);
         CloseServiceHandle(service);
+        KitWaitForServiceGone(manager);
     }
     if (manager != NULL) CloseServiceHandle(manager);
     if (length > 0 && length + strlen(KIT_SERVICE_BINARY) + 2 <= sizeof binary) {

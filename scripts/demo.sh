@@ -10,7 +10,11 @@ cmake --build --preset windows >/dev/null
 
 export WINEPREFIX=${SETUP_WINE_ROOT:-/tmp/setup-tests-wine}/win32 WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i </dev/null >/dev/null 2>&1
+  # The server of the first boot starts no new service in time; a fresh one does.
+  wineserver -k || true
+fi
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wineboot </dev/null >/dev/null 2>&1
 

@@ -84,6 +84,8 @@ class Prefix:
         if not (self.path / "system.reg").exists():
             self.path.parent.mkdir(parents=True, exist_ok=True)
             self.wine("wineboot", "-i")
+            # The server of the first boot starts no new service in time; a fresh one does.
+            self.stop()
         subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wine("wineboot")  # waits until the prefix is up
@@ -122,6 +124,7 @@ class Prefix:
 
     def remove_service(self):
         self.wine(str(KIT / "uninst.exe"))
+        assert self.service_state() is None, "the hwix service could not be removed"
 
     def service_state(self):
         out = self.wine("sc", "query", "hwix").stdout.decode(errors="replace")
