@@ -9,10 +9,10 @@ epoch=${SOURCE_DATE_EPOCH:-1704164646}
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 names=()
-for spec in "$@"; do
-  source=${spec%%=*}
-  stored=${spec#*=}
-  [ "$spec" = "$source" ] && stored=$(basename "$source")
+for item in "$@"; do
+  source=${item%%=*}
+  stored=${item#*=}
+  [ "$item" = "$source" ] && stored=$(basename "$source")
   cp "$source" "$stage/$stored"
   touch -d "@$epoch" "$stage/$stored"
   names+=("$stored")
