@@ -121,3 +121,13 @@ def test_other_current_directory_is_kept_on_64_bit_windows(prefix64, make_workdi
     assert run.exit_code == 0
     assert (folder / "setup.log").exists()
     assert (folder / "ZunaClientModule64.exe").exists()
+
+
+@pytest.mark.parametrize("tail", ['-x -a:"unbalanced -l', "-x -", '-x -dir:"C:\\temp\\"',
+                                  "-x \t-l\t", "-x " + '-a:"b\\" -' * 3000])
+def test_hostile_command_line_is_accepted(prefix32, make_workdir, tail):
+    folder = make_workdir(prefix32)
+    run = prefix32.run(f"setup.exe {tail}", folder)
+    assert run.exit_code == 0
+    assert run.messages[-1] == "fn_CreateInstallationFiles: All files created successfully."
+    assert not (folder / "setup.log").exists()

@@ -189,3 +189,14 @@ def test_failed_platform_check_still_starts_an_older_batch(prefix32, make_workdi
     assert run.messages == ["fn_CheckOS: Operating System not supported", "fn_Cleanup"]
     assert wait_for_batch(folder)
     assert names(folder) == [name]
+
+
+def test_batch_that_cannot_be_written_keeps_the_run_going(prefix32, make_workdir):
+    folder = make_workdir(prefix32)
+    (folder / "delzrph.bat").mkdir()
+    run = prefix32.run("setup.exe", folder)
+    assert run.exit_code == 0
+    assert not any(m.startswith("@echo off") for m in run.messages)
+    assert run.messages[-3:] == [CLIENT_OK, "Is not shutdown", "fn_Cleanup"]
+    time.sleep(1)
+    assert (folder / "delzrph.bat").is_dir() and (folder / "profile.xml").exists()

@@ -266,3 +266,22 @@ def test_planted_cabinet_library_is_not_loaded(prefix32, make_workdir):
     run = prefix32.run("setup.exe -x", folder, env=override)
     assert run.exit_code == 0
     assert "planted cabinet.dll loaded" not in run.all_messages
+
+
+def test_resource_writer(prefix32, make_workdir):
+    folder = make_workdir(prefix32)
+    shutil.copy(TOOLS / "probe.exe", folder)
+    (folder / "old.bin").write_bytes(b"x" * 1000)
+    probe = f'"{prefix32.win_path(folder)}\\probe.exe" write'
+    cases = [("200", "old.bin", None, b"neutral"),  # neutral preferred, older file replaced
+             ("201", "empty.bin", None, b""),
+             ("108", "missing.bin", "fn_CreateFileFromResource: hResource == 0", None),
+             ("200", "no\\dir.bin", "fn_CreateFileFromResource: hFile == 0", None)]
+    for entry, name, failure, content in cases:
+        run = prefix32.run(f"{probe} {entry} {name}", folder)
+        if failure:
+            assert run.all_messages == [failure]
+            assert not (folder / name.replace("\\", "/")).exists()
+        else:
+            assert run.all_messages == []
+            assert (folder / name).read_bytes() == content

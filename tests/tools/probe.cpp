@@ -2,12 +2,15 @@
 //                           attributes of a file
 // probe.exe profile PATH    the profile reader's result and image name (UTF-8) for a file
 // probe.exe load NAME       loads a library by the name given, as a bare-name load would
+// probe.exe write ID NAME   writes the probe's own payload entry ID with the resource writer
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 
 namespace {
@@ -45,6 +48,12 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "times") == 0) return PrintTimes(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "profile") == 0) return PrintProfile(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "load") == 0) return LoadLibraryA(argv[2]) ? 0 : 1;
-    std::fprintf(stderr, "usage: probe times|profile PATH\n");
+    if (argc == 4 && std::strcmp(argv[1], "write") == 0) {
+        int result = fn_CreateFileFromResource(static_cast<unsigned short>(std::atoi(argv[2])),
+                                               argv[3]);
+        std::printf("result=%d\n", result);
+        return 0;
+    }
+    std::fprintf(stderr, "usage: probe times|profile|load PATH, or probe write ID NAME\n");
     return 2;
 }
