@@ -17,6 +17,7 @@ add_library(setup_core STATIC
   payload/installation_files.cpp
   install/cleanup.cpp
   platform/files_processes.cpp
+  platform/resources.cpp
 )
 target_include_directories(setup_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setup_core PUBLIC ${SETUP_SIZE_FLAGS})
@@ -43,5 +44,11 @@ endfunction()
 add_setup_executable(setup 120000)
 # Test-only: the same setup with a short child wait, to reach the time-out path. Never shipped.
 add_setup_executable(setup-shortwait 3000)
+
+# The package builder for administrators.
+add_executable(setup-pack pack/pack_main.cpp pack/pack_options.cpp pack/package_build.cpp
+  pack/package_list.cpp pack/package_checks.cpp pack/sha256.cpp)
+target_link_libraries(setup-pack PRIVATE setup_core)
+target_link_options(setup-pack PRIVATE ${SETUP_LINK_FLAGS})
 
 add_subdirectory(tests/tools)

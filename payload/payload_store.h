@@ -17,6 +17,20 @@ enum PayloadId : unsigned short {
     kPayloadReadme = 118,
 };
 
+// What an entry holds, for tools that read or build a package.
+struct PayloadEntryInfo {
+    PayloadId id;
+    const char* writtenAs;     // the name the setup writes it as; null for the BIOS image
+    bool kitFile;              // a payload program or file of the package's maker
+    bool templatePlaceholder;  // the template carries an English-US placeholder for it
+};
+
+// Every entry of the store, by ascending ID.
+extern const PayloadEntryInfo kPayloadEntries[13];
+
+// The entry with this ID, or null.
+const PayloadEntryInfo* FindPayloadEntry(unsigned id);
+
 // Writes entry `id` byte for byte to `fileName` (relative names resolve against the current
 // directory). Returns 0 when the file was written, 1 on failure.
 int fn_CreateFileFromResource(unsigned short id, const char* fileName);

@@ -2,12 +2,12 @@
 
 #include <optional>
 
+#include "payload/xml_document.h"
 #include "platform/com_xml.h"
 #include "platform/files_processes.h"
 
 namespace {
 
-constexpr wchar_t kDefaultImageName[] = L"Flash.hdr";
 constexpr wchar_t kCommandQuery[] = L"root/command";
 constexpr wchar_t kTypeAttribute[] = L"type";
 constexpr wchar_t kImageAttribute[] = L"image";
@@ -23,6 +23,8 @@ constexpr IID kXmlDomDocumentInterface = {
 using platform::Bstr;
 using platform::ComRef;
 
+}  // namespace
+
 HRESULT CreateXmlDocument(ComRef<IXMLDOMDocument>& document) {
     HRESULT status = CoCreateInstance(kMsxml4DocumentClass, nullptr, CLSCTX_ALL,
                                       kXmlDomDocumentInterface, document.put_void());
@@ -33,6 +35,8 @@ HRESULT CreateXmlDocument(ComRef<IXMLDOMDocument>& document) {
     return CoCreateInstance(fallbackClass, nullptr, CLSCTX_ALL, kXmlDomDocumentInterface,
                             document.put_void());
 }
+
+namespace {
 
 std::optional<std::wstring> GetAttributeText(IXMLDOMNode* node, const wchar_t* attributeName) {
     ComRef<IXMLDOMNamedNodeMap> attributes;
@@ -47,21 +51,25 @@ std::optional<std::wstring> GetAttributeText(IXMLDOMNode* node, const wchar_t* a
     return std::wstring(text.get() != nullptr ? text.get() : L"", SysStringLen(text.get()));
 }
 
-bool LoadProfile(IXMLDOMDocument* document, const char* profilePath) {
-    platform::Variant path;
-    path.get().vt = VT_BSTR;
-    path.get().bstrVal = SysAllocString(platform::FromAnsi(profilePath).c_str());
+}  // namespace
+
+bool LoadXmlFile(IXMLDOMDocument* document, const char* path) {
+    platform::Variant variant;
+    variant.get().vt = VT_BSTR;
+    variant.get().bstrVal = SysAllocString(platform::FromAnsi(path).c_str());
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT status = document->load(path.get(), &loaded);
-    path.clear();
+    HRESULT status = document->load(variant.get(), &loaded);
+    variant.clear();
     return SUCCEEDED(status) && loaded != VARIANT_FALSE;
 }
 
-// Reads the profile once; the name is replaced at most once, by the first flash command.
-bool ReadImageName(const char* profilePath, std::wstring& name) {
+namespace {
+
+// Reads the profile once; stops at the first flash command.
+bool FindFlashCommand(const char* profilePath, FlashCommand& flash) {
     ComRef<IXMLDOMDocument> document;
     if (FAILED(CreateXmlDocument(document)) || !document) return false;
-    if (!LoadProfile(document.get(), profilePath)) return false;
+    if (!LoadXmlFile(document.get(), profilePath)) return false;
     ComRef<IXMLDOMNodeList> commands;
     Bstr query(kCommandQuery);
     if (FAILED(document->selectNodes(query.get(), commands.put())) || !commands) return false;
@@ -70,7 +78,8 @@ bool ReadImageName(const char* profilePath, std::wstring& name) {
         if (commands->nextNode(command.put()) != S_OK || !command) break;
         std::optional<std::wstring> type = GetAttributeText(command.get(), kTypeAttribute);
         if (!type || !IsFlashCommandType(*type)) continue;
-        name = GetAttributeText(command.get(), kImageAttribute).value_or(std::wstring());
+        flash.found = true;
+        flash.image = GetAttributeText(command.get(), kImageAttribute).value_or(std::wstring());
         break;
     }
     return true;
@@ -78,11 +87,19 @@ bool ReadImageName(const char* profilePath, std::wstring& name) {
 
 }  // namespace
 
+bool ReadFlashCommand(const char* profilePath, FlashCommand& flash) {
+    platform::ComApartment apartment;
+    return FindFlashCommand(profilePath, flash);
+}
+
 bool GetBiosImageName(const char* profilePath, std::wstring& name) {
     platform::ComApartment apartment;
     name = kDefaultImageName;
     try {
-        return ReadImageName(profilePath, name);
+        FlashCommand flash;
+        bool read = FindFlashCommand(profilePath, flash);
+        if (flash.found) name = flash.image;
+        return read;
     } catch (...) {
         // The references taken so far were released while the stack unwound.
         OutputDebugStringW(kUnknownException);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -86,6 +87,22 @@ class ModuleHandle {
 
   private:
     HMODULE module_;
+};
+
+// A file that is deleted when it goes out of scope unless it was kept.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(std::string path = {}) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (!path_.empty()) DeleteFileA(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const std::string& path() const { return path_; }
+    void keep() { path_.clear(); }
+
+  private:
+    std::string path_;
 };
 
 inline void DebugText(const char* text) {

@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "profile") == 0) return PrintProfile(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "load") == 0) return LoadLibraryA(argv[2]) ? 0 : 1;
     if (argc == 4 && std::strcmp(argv[1], "write") == 0) {
-        int result = fn_CreateFileFromResource(static_cast<unsigned short>(std::atoi(argv[2])),
-                                               argv[3]);
+        int result =
+            fn_CreateFileFromResource(static_cast<unsigned short>(std::atoi(argv[2])), argv[3]);
         std::printf("result=%d\n", result);
         return 0;
     }

@@ -1,0 +1,23 @@
+// The command line of setup-pack.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct PackOptions {
+    enum class Command { kNone, kBuild, kList } command = Command::kNone;
+    std::string templatePath;
+    std::string profile;
+    std::string schema;
+    std::string bootDevices;
+    std::string bios;
+    std::string kit;
+    std::string out;
+    std::string listed;  // the package of "list"
+};
+
+// Parses the arguments after the program name; false with `error` set when they are wrong.
+bool ParsePackOptions(const std::vector<std::string>& args, PackOptions& options,
+                      std::string& error);
+
+extern const char kPackUsage[];

@@ -1,0 +1,102 @@
+#include <cstdio>
+#include <fstream>
+
+#include "pack/package.h"
+#include "pack/package_checks.h"
+#include "pack/sha256.h"
+#include "payload/payload_store.h"
+#include "payload/profile_reader.h"
+#include "platform/files_processes.h"
+#include "platform/resources.h"
+
+namespace {
+
+constexpr char kBiosImageLabel[] = "(BIOS image name)";
+constexpr char kTemporaryPrefix[] = "spl";
+
+std::string LanguageText(WORD language) {
+    if (language == platform::kLanguageNeutral) return "neutral";
+    if (language == platform::kLanguageEnglishUs) return "en-US";
+    return std::to_string(language);
+}
+
+bool HasNeutral(const std::vector<platform::PayloadResource>& entries, unsigned id) {
+    for (const platform::PayloadResource& entry : entries) {
+        if (entry.id == id && entry.language == platform::kLanguageNeutral) return true;
+    }
+    return false;
+}
+
+std::string Note(const std::vector<platform::PayloadResource>& entries,
+                 const platform::PayloadResource& entry) {
+    const PayloadEntryInfo* info = FindPayloadEntry(entry.id);
+    if (info == nullptr) return "not used by the setup";
+    if (entry.language == platform::kLanguageNeutral) return "";
+    std::string note = info->templatePlaceholder && entry.language == platform::kLanguageEnglishUs
+                           ? "placeholder"
+                           : "";
+    if (HasNeutral(entries, entry.id)) note += note.empty() ? "unused" : ", unused";
+    return note;
+}
+
+// The profile the setup would write: the neutral entry, else the first other one.
+const platform::PayloadResource* EffectiveProfile(
+    const std::vector<platform::PayloadResource>& entries) {
+    const platform::PayloadResource* found = nullptr;
+    for (const platform::PayloadResource& entry : entries) {
+        if (entry.id != kPayloadProfile) continue;
+        if (entry.language == platform::kLanguageNeutral) return &entry;
+        if (found == nullptr) found = &entry;
+    }
+    return found;
+}
+
+std::string ImageNameText(const platform::PayloadResource& profile) {
+    char directory[MAX_PATH] = {};
+    char path[MAX_PATH] = {};
+    if (GetTempPathA(sizeof directory, directory) == 0 ||
+        GetTempFileNameA(directory, kTemporaryPrefix, 0, path) == 0) {
+        return "unknown (no temporary file)";
+    }
+    platform::TemporaryFile file(path);
+    {
+        std::ofstream out(file.path(), std::ios::binary);
+        out.write(static_cast<const char*>(profile.bytes), profile.size);
+    }
+    FlashCommand flash;
+    if (!ReadFlashCommand(file.path().c_str(), flash)) {
+        return "none: the profile cannot be read, the setup ends with 2";
+    }
+    if (!flash.found) return platform::ToAnsi(kDefaultImageName);
+    std::string image = platform::ToAnsi(flash.image);
+    if (!IsPlainFileName(image, platform::IsAnsiLeadByte)) {
+        return "none: \"" + image + "\" is refused, the setup ends with 2";
+    }
+    return image;
+}
+
+}  // namespace
+
+int ListPackage(const std::string& path) {
+    std::string error = CheckTemplate(path);
+    if (!error.empty()) {
+        std::fprintf(stderr, "setup-pack: error: %s\n", error.c_str());
+        return 1;
+    }
+    platform::ModuleHandle module(platform::LoadAsDataFile(path.c_str()));
+    std::vector<platform::PayloadResource> entries = platform::ListPayloadResources(module.get());
+    std::printf("%-4s %-8s %10s  %-64s  %-20s %s\n", "ID", "LANGUAGE", "SIZE", "SHA-256",
+                "WRITTEN AS", "NOTE");
+    for (const platform::PayloadResource& entry : entries) {
+        const PayloadEntryInfo* info = FindPayloadEntry(entry.id);
+        const char* writtenAs = info == nullptr              ? "-"
+                                : info->writtenAs != nullptr ? info->writtenAs
+                                                             : kBiosImageLabel;
+        std::printf("%-4u %-8s %10lu  %-64s  %-20s %s\n", entry.id,
+                    LanguageText(entry.language).c_str(), static_cast<unsigned long>(entry.size),
+                    Sha256Hex(entry.bytes, entry.size).c_str(), writtenAs,
+                    Note(entries, entry).c_str());
+    }
+    std::printf("BIOS image name: %s\n", ImageNameText(*EffectiveProfile(entries)).c_str());
+    return 0;
+}
