@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The worked example of the README: build a BIOS-update package from the template with
+# setup-pack, list it, and lay it out with -x, all under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
+cmake --preset windows >/dev/null
+cmake --build --preset windows >/dev/null
+
+export WINEPREFIX=${SETUP_WINE_ROOT:-/tmp/setup-tests-wine}/win32 WINEARCH=win32
+export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i </dev/null >/dev/null 2>&1
+  wineserver -k || true
+fi
+pack="wine $root/build/windows/setup-pack.exe"
+
+work=$WINEPREFIX/drive_c/mytask
+rm -rf "$work" && mkdir -p "$work" && cd "$work"
+cp "$root/build/windows/setup.exe" template.exe
+# What an administrator exports from their tools: a profile that flashes A01.hdr, and the image.
+cat > profile.xml <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<root profileVersion="1.0" schemaVersion="2.0">
+  <command type="flash" image="A01.hdr"/>
+</root>
+XML
+head -c 1048576 /dev/urandom > A01.hdr
+
+set -x
+$pack build --template template.exe --profile profile.xml --bios A01.hdr --out task.exe
+$pack list task.exe
+mkdir run && cp task.exe run/ && cd run
+wine task.exe -x -l && echo "exit code: $?"
+set +x
+ls
+cmp A01.hdr ../A01.hdr && cmp profile.xml ../profile.xml && echo "laid out byte for byte"
