@@ -1,7 +1,21 @@
 # setup.exe, the stand-in kit and the test-only tools, cross-built for 32-bit Windows.
 
 set(SETUP_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
-set(SETUP_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+# No time stamp in the PE headers, so that two builds of one commit are byte-identical.
+set(SETUP_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s
+  -Wl,--no-insert-timestamp)
+
+set(VERSION_PRODUCT "BIOS task package")
+set(VERSION_COMPANY "Corvane")
+# A version resource for Explorer's properties and deployment systems' file-version rules.
+function(configure_version_resource file_name description output)
+  set(VERSION_FILE_NAME ${file_name})
+  set(VERSION_DESCRIPTION ${description})
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${output} @ONLY)
+endfunction()
+configure_version_resource(setup.exe "BIOS task package setup" ${CMAKE_BINARY_DIR}/setup_version.rc)
+configure_version_resource(setup-pack.exe "BIOS task package builder"
+  ${CMAKE_BINARY_DIR}/setup-pack_version.rc)
 set(SETUP_SYSTEM_LIBRARIES advapi32 shell32 ole32 oleaut32 user32 kernel32)
 
 add_subdirectory(kit)
@@ -29,12 +43,13 @@ set(KIT_OUT ${CMAKE_BINARY_DIR}/kit)
 set(KIT_DATA ${CMAKE_SOURCE_DIR}/kit/data)
 set(KIT_TEMPLATE ${CMAKE_SOURCE_DIR}/kit/template)
 configure_file(setup/resources.rc.in ${CMAKE_BINARY_DIR}/resources.rc @ONLY)
-set(SETUP_RESOURCES ${CMAKE_BINARY_DIR}/resources.rc)
+set(SETUP_RESOURCES ${CMAKE_BINARY_DIR}/resources.rc ${CMAKE_BINARY_DIR}/setup_version.rc)
 set_source_files_properties(${CMAKE_BINARY_DIR}/resources.rc PROPERTIES
   OBJECT_DEPENDS "${KIT_PAYLOAD_FILES};${CMAKE_SOURCE_DIR}/setup/setup.manifest")
 
 function(add_setup_executable name wait_ms)
-  add_executable(${name} WIN32 setup/win_main.cpp install/install_sequence.cpp ${SETUP_RESOURCES})
+  add_executable(${name} WIN32 setup/win_main.cpp setup/terminate_handler.cpp
+    install/install_sequence.cpp ${SETUP_RESOURCES})
   target_compile_definitions(${name} PRIVATE SETUP_CHILD_WAIT_MS=${wait_ms})
   target_link_libraries(${name} PRIVATE setup_core)
   target_link_options(${name} PRIVATE ${SETUP_LINK_FLAGS})
@@ -47,7 +62,8 @@ add_setup_executable(setup-shortwait 3000)
 
 # The package builder for administrators.
 add_executable(setup-pack pack/pack_main.cpp pack/pack_options.cpp pack/package_build.cpp
-  pack/package_list.cpp pack/package_checks.cpp pack/sha256.cpp)
+  pack/package_list.cpp pack/package_checks.cpp pack/sha256.cpp
+  ${CMAKE_BINARY_DIR}/setup-pack_version.rc)
 target_link_libraries(setup-pack PRIVATE setup_core)
 target_link_options(setup-pack PRIVATE ${SETUP_LINK_FLAGS})
 

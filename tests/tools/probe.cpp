@@ -3,6 +3,7 @@
 // probe.exe profile PATH    the profile reader's result and image name (UTF-8) for a file
 // probe.exe load NAME       loads a library by the name given, as a bare-name load would
 // probe.exe write ID NAME   writes the probe's own payload entry ID with the resource writer
+// probe.exe version PATH    the version resource's strings of a file, one "name=value" a line
 #include <windows.h>
 
 #include <cstdio>
@@ -42,12 +43,31 @@ int PrintProfile(const char* path) {
     return 0;
 }
 
+int PrintVersion(const char* path) {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    if (size == 0) return 1;
+    std::string block(size, '\0');
+    if (!GetFileVersionInfoA(path, 0, size, &block[0])) return 1;
+    for (const char* name : {"FileVersion", "ProductVersion", "ProductName", "FileDescription",
+                             "OriginalFilename"}) {
+        char* value = nullptr;
+        UINT length = 0;
+        std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+        if (VerQueryValueA(&block[0], query.c_str(), reinterpret_cast<void**>(&value), &length)) {
+            std::printf("%s=%s\n", name, value);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "times") == 0) return PrintTimes(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "profile") == 0) return PrintProfile(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "load") == 0) return LoadLibraryA(argv[2]) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "version") == 0) return PrintVersion(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "write") == 0) {
         int result =
             fn_CreateFileFromResource(static_cast<unsigned short>(std::atoi(argv[2])), argv[3]);
