@@ -1,17 +1,19 @@
 #include "install/install_sequence.h"
 
 namespace {
-constexpr char kClientModule64[] = "\\ZunaClientModule64.exe";
-constexpr char kClientModule32[] = "\\ZunaClientModule32.exe";
+constexpr char kClientModule64[] = "ZunaClientModule64.exe";
+constexpr char kClientModule32[] = "ZunaClientModule32.exe";
 constexpr char kProfileOption[] = " -file:";
 constexpr char kProfileFile[] = "profile.xml";
 }  // namespace
 
-std::string ClientModuleCommandLine(const std::string& workingDirectory, bool wow64,
-                                    const char* text) {
+const char* ClientModuleFileName(bool wow64) {
+    return wow64 ? kClientModule64 : kClientModule32;
+}
+
+std::string ClientModuleCommandLine(const std::string& modulePath, const char* text) {
     // Quoted, so that a working directory with blanks cannot start another program.
-    std::string commandLine =
-        '"' + workingDirectory + (wow64 ? kClientModule64 : kClientModule32) + '"';
+    std::string commandLine = '"' + modulePath + '"';
     commandLine += kProfileOption;
     commandLine += kProfileFile;
     if (text != nullptr && *text != '\0') {

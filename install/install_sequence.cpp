@@ -19,8 +19,8 @@ constexpr DWORD kChildCreationFlags = CREATE_NO_WINDOW;
 
 constexpr char kServiceName[] = "hwix";
 constexpr DWORD kServiceStatusBufferSize = 8192;
-constexpr char kServiceStopper[] = "\\StopHWIX.exe";
-constexpr char kLayerInstaller[] = "\\hwixqmb\\Setup.exe";
+constexpr char kServiceStopper[] = "StopHWIX.exe";
+constexpr char kLayerInstaller[] = "hwixqmb\\Setup.exe";
 constexpr char kLayerInstallerCommandLine[] = "-l -s";
 constexpr char kLayerFolder[] = ".\\hwixqmb";
 constexpr char kRebootMarker[] = "reboot.txt";
@@ -42,6 +42,7 @@ constexpr char kClientFailed[] = "fn_Install: Call to Runvex.exe failed";
 constexpr char kClientSucceeded[] = "fn_Install: Call to Runvex.exe successfull";
 constexpr char kMarkerFound[] = "Is shutdown";
 constexpr char kMarkerAbsent[] = "Is not shutdown";
+constexpr char kDirectoryTooLong[] = "fn_Install: Working directory path too long.";
 
 struct ChildRun {
     bool endedInTime = false;
@@ -69,8 +70,8 @@ ChildRun RunChild(const char* applicationName, std::string commandLine) {
 // Runs a program that lies in the working directory; a path that does not fit fails as a
 // missing program would.
 bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine) {
-    std::string application = g_SetupState.WorkingDirectory + relativePath;
-    if (!FitsPathBuffer(application)) return false;
+    std::string application = WorkingPath(relativePath);
+    if (application.empty()) return false;
     return RunChild(application.c_str(), commandLine).endedInTime;
 }
 
@@ -107,12 +108,9 @@ int InstallInstrumentationLayer() {
 }
 
 int RunClientModule(const char* text) {
-    std::string commandLine =
-        ClientModuleCommandLine(g_SetupState.WorkingDirectory, IsWow64() != 0, text);
-    // The module's own path must fit; the command line itself may be as long as the caller's.
-    std::string::size_type pathEnd = commandLine.find('"', 1);
-    if (pathEnd == std::string::npos || pathEnd - 1 >= kPathBufferSize) return kNoExitCode;
-    ChildRun run = RunChild(nullptr, commandLine);
+    std::string modulePath = WorkingPath(ClientModuleFileName(IsWow64() != 0));
+    if (modulePath.empty()) return kNoExitCode;
+    ChildRun run = RunChild(nullptr, ClientModuleCommandLine(modulePath, text));
     if (!run.exitCodeKnown) return kNoExitCode;
     return static_cast<int>(run.exitCode);
 }
@@ -133,6 +131,11 @@ int CheckRebootMarker() {
 }
 
 int fn_Install(const char* text) {
+    // A child that could not be named in full must never be started by a cut path.
+    if (!PayloadPathsFit()) {
+        platform::DebugText(kDirectoryTooLong);
+        return kExitClientModuleFailed;
+    }
     const bool serviceActive = IsInstrumentationServiceRunning() != 0;
     WriteCleanupBatch();
     if (serviceActive) {

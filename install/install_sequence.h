@@ -22,6 +22,8 @@ int RunClientModule(const char* text);
 // 1 when the reboot marker was present (it is deleted), else 0.
 int CheckRebootMarker();
 
+// The client module for 64-bit or 32-bit Windows.
+const char* ClientModuleFileName(bool wow64);
+
 // The client module's command line: its quoted path, the profile option and the caller's text.
-std::string ClientModuleCommandLine(const std::string& workingDirectory, bool wow64,
-                                    const char* text);
+std::string ClientModuleCommandLine(const std::string& modulePath, const char* text);

@@ -23,6 +23,10 @@ constexpr char kNoImageName[] = "Could not get BIOS image name";
 constexpr char kImageNameLine[] = "BIOS image name is: ";
 constexpr char kImageNameRefused[] =
     "fn_CreateInstallationFiles: BIOS image name is not a plain file name.";
+constexpr char kImagePathTooLong[] = "fn_CreateInstallationFiles: BIOS image path too long.";
+constexpr char kDirectoryTooLong[] = "fn_CreateInstallationFiles: Working directory path too long.";
+// The longest name the setup itself builds under the working directory.
+constexpr char kLongestWorkingName[] = "ZunaClientModule64.exe";
 
 constexpr std::size_t kDeleteTreeBufferSize = kPathBufferSize + 3;
 
@@ -113,6 +117,10 @@ bool WriteBiosImage() {
         platform::DebugText(kImageNameRefused);
         return false;
     }
+    if (WorkingPath(name).empty()) {
+        platform::DebugText(kImagePathTooLong);
+        return false;
+    }
     DeleteFileA(name.c_str());
     return fn_CreateFileFromResource(kPayloadBiosImage, name.c_str()) == 0;
 }
@@ -130,8 +138,14 @@ bool WritePlainFiles() {
 
 }  // namespace
 
+bool PayloadPathsFit() {
+    return !WorkingPath(kLongestWorkingName).empty();
+}
+
 int fn_CreateInstallationFiles() {
-    if (!UnpackCabinets() || !WritePlainFiles()) {
+    // Nothing is written where not every file could be named, run and removed again.
+    if (!PayloadPathsFit()) platform::DebugText(kDirectoryTooLong);
+    if (!PayloadPathsFit() || !UnpackCabinets() || !WritePlainFiles()) {
         platform::DebugText(kNotAllCreated);
         return kExitFilesNotCreated;
     }

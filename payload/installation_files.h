@@ -4,5 +4,8 @@
 // Returns 0 when every payload file is in place, 2 otherwise.
 int fn_CreateInstallationFiles();
 
+// True when every path the setup builds under the working directory fits a path buffer.
+bool PayloadPathsFit();
+
 // Silent, unconfirmed, permanent delete of a file or folder tree. Returns 1 on success.
 int DeleteTree(const char* path);

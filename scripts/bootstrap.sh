@@ -8,13 +8,25 @@ packages=(
   libgtest-dev googletest
   wine wine32:i386 wine64
   gcab python3-pytest
+  clang libclang-rt-14-dev locales cabextract
 )
+
+# Wine's Japanese code page (932) for the foreign code page tests.
+ensure_japanese_locale() {
+  locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$' && return 0
+  sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_japanese_locale
+  exit 0
+fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
@@ -22,3 +34,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+ensure_japanese_locale

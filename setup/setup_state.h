@@ -31,5 +31,6 @@ struct SetupState {
 
 extern SetupState g_SetupState;
 
-// WorkingDirectory, a backslash and a name; empty when the result would not fit a path buffer.
+// WorkingDirectory, a backslash and a name; empty when the directory is unresolved or the result
+// would not fit a path buffer.
 std::string WorkingPath(const std::string& name);

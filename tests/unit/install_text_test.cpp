@@ -58,14 +58,16 @@ TEST(CleanupBatchText, DoubleByteImageNameKept) {
 }
 
 TEST(ClientModuleCommandLine, PathQuotedTailAppended) {
-    EXPECT_EQ(ClientModuleCommandLine("C:\\Pkg", false, "-l"),
+    EXPECT_EQ(ClientModuleCommandLine("C:\\Pkg\\ZunaClientModule32.exe", "-l"),
               "\"C:\\Pkg\\ZunaClientModule32.exe\" -file:profile.xml -l");
-    EXPECT_EQ(ClientModuleCommandLine("C:\\Program Files\\P", true, "a \"b c\""),
+    EXPECT_EQ(ClientModuleCommandLine("C:\\Program Files\\P\\ZunaClientModule64.exe", "a \"b c\""),
               "\"C:\\Program Files\\P\\ZunaClientModule64.exe\" -file:profile.xml a \"b c\"");
     for (const char* none : {"", static_cast<const char*>(nullptr)}) {
-        EXPECT_EQ(ClientModuleCommandLine("C:", false, none),
+        EXPECT_EQ(ClientModuleCommandLine("C:\\ZunaClientModule32.exe", none),
                   "\"C:\\ZunaClientModule32.exe\" -file:profile.xml");
     }
+    EXPECT_STREQ(ClientModuleFileName(true), "ZunaClientModule64.exe");
+    EXPECT_STREQ(ClientModuleFileName(false), "ZunaClientModule32.exe");
 }
 
 }  // namespace
