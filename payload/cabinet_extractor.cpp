@@ -128,7 +128,7 @@ BOOL DestroyFdiContext(HFDI context) {
 // Creates every folder on the path, in order, so that a reopen can succeed.
 void CreateFoldersOf(const std::string& path) {
     for (std::size_t i = 0; i < path.size(); ++i) {
-        if (platform::IsAnsiLeadByte(static_cast<unsigned char>(path[i]))) {
+        if (IsDoubleByteAt(path, i, platform::IsAnsiLeadByte)) {
             ++i;
             continue;
         }

@@ -23,11 +23,11 @@ bool IsFlashCommandType(const std::wstring& type) {
 bool IsPlainFileName(const std::string& ansiName, LeadBytePredicate isLeadByte) {
     if (ansiName.empty() || ansiName == "." || ansiName == "..") return false;
     for (std::size_t i = 0; i < ansiName.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(ansiName[i]);
-        if (isLeadByte(c) && i + 1 < ansiName.size()) {
+        if (IsDoubleByteAt(ansiName, i, isLeadByte)) {
             ++i;  // a trail byte (even 0x5C) is part of its character
             continue;
         }
+        unsigned char c = static_cast<unsigned char>(ansiName[i]);
         if (c < 32 || std::strchr(kForbiddenNameBytes, c) != nullptr) return false;
     }
     return true;

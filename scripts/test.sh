@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: host unit tests (ASan, UBSan) and Wine system tests.
+# Builds everything and runs every test: host unit tests (ASan, UBSan), bounded fuzzing runs
+# (libFuzzer) and Wine system tests.
 # Ends with one summary line "N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,6 +12,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 cmake --preset host >/dev/null
 cmake --build --preset host
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 set +e
 
 reports=build/reports
@@ -18,9 +21,14 @@ rm -rf "$reports" && mkdir -p "$reports"
 ctest --preset host --output-junit "$root/$reports/unit.xml" >"$reports/unit.log" 2>&1
 unit_status=$?
 tail -n 3 "$reports/unit.log"
+# Each fuzz target runs for a bounded time (FUZZ_SECONDS, 30 by default).
+ctest --preset fuzz --output-junit "$root/$reports/fuzz.xml" >"$reports/fuzz.log" 2>&1
+fuzz_status=$?
+tail -n 3 "$reports/fuzz.log"
 /usr/bin/python3 -m pytest tests/system -q -p no:cacheprovider --junitxml="$reports/system.xml" "$@"
 system_status=$?
 
-/usr/bin/python3 scripts/summary.py "$reports/unit.xml" "$reports/system.xml"
+/usr/bin/python3 scripts/summary.py "$reports/unit.xml" "$reports/fuzz.xml" "$reports/system.xml"
 summary_status=$?
-[ $unit_status -eq 0 ] && [ $system_status -eq 0 ] && [ $summary_status -eq 0 ]
+[ $unit_status -eq 0 ] && [ $fuzz_status -eq 0 ] && [ $system_status -eq 0 ] &&
+  [ $summary_status -eq 0 ]

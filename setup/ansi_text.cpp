@@ -1,11 +1,20 @@
 #include "setup/ansi_text.h"
 
+namespace {
+constexpr unsigned char kLowestTrailByte = 0x40;
+}
+
+bool IsDoubleByteAt(const std::string& text, std::size_t i, LeadBytePredicate isLeadByte) {
+    return i + 1 < text.size() && isLeadByte(static_cast<unsigned char>(text[i])) &&
+           static_cast<unsigned char>(text[i + 1]) >= kLowestTrailByte;
+}
+
 std::size_t FindLastAnsiByte(const std::string& text, char wanted, LeadBytePredicate isLeadByte) {
     std::size_t found = std::string::npos;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == wanted) {
             found = i;
-        } else if (isLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
+        } else if (IsDoubleByteAt(text, i, isLeadByte)) {
             ++i;
         }
     }

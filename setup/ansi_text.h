@@ -6,6 +6,11 @@
 
 using LeadBytePredicate = bool (*)(unsigned char);
 
+// True when the byte at `i` starts a double-byte character: a lead byte followed by a byte that
+// can be a trail byte (0x40 and above). A lead byte before a control byte, a blank or a
+// punctuation byte below 0x40 stands alone, so that byte is never hidden from a check.
+bool IsDoubleByteAt(const std::string& text, std::size_t i, LeadBytePredicate isLeadByte);
+
 // Position of the last `wanted` byte that is not the trail byte of a double-byte character,
 // or std::string::npos.
 std::size_t FindLastAnsiByte(const std::string& text, char wanted, LeadBytePredicate isLeadByte);

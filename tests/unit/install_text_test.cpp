@@ -51,6 +51,11 @@ TEST(CleanupBatchText, NoLineForAnEmptyOrRefusedImageName) {
     }
 }
 
+TEST(CleanupBatchText, NoLineCanBeInjectedBehindALeadByte) {
+    std::string text = CleanupBatchText("C:\\Pkg", "x\x8f\nshutdown -r", IsCodePage932LeadByte);
+    EXPECT_EQ(text, ExpectedBatch("C:\\Pkg", ""));
+}
+
 TEST(CleanupBatchText, DoubleByteImageNameKept) {
     const std::string image = "\x95\x5c.hdr";
     EXPECT_EQ(CleanupBatchText("C:\\\x95\x5c", image, IsCodePage932LeadByte),

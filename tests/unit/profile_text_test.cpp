@@ -34,6 +34,9 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"..", false}, NameCase{"..\\x.hdr", false}, NameCase{"a/b", false},
                       NameCase{"C:x", false}, NameCase{"a\"b", false}, NameCase{"*.hdr", false},
                       NameCase{"a?", false}, NameCase{"a|b", false}, NameCase{"a<b>", false},
-                      NameCase{"a\tb", false}, NameCase{"\\\\server\\x", false}));
+                      NameCase{"a\tb", false}, NameCase{"\\\\server\\x", false},
+                      // a lead byte never hides a line feed from the check
+                      NameCase{"x\x8f\nshutdown -r", false}, NameCase{"x\xe4\r", false},
+                      NameCase{"x\x8f", true}));
 
 }  // namespace

@@ -37,8 +37,9 @@ INSTANTIATE_TEST_SUITE_P(Names, ResultLogNameTest,
                                            NameCase{"my.pkg.exe", "my.pkg.log"},
                                            NameCase{"pkg", "pkg.log"}, NameCase{"", ".log"},
                                            NameCase{"pkg.", "pkg.log"},
-                                           // 0x82 0x2E is one character in code page 932
-                                           NameCase{"a\x82.b", "a\x82.b.log"},
+                                           // 0x2E cannot be a trail byte: the dot counts
+                                           NameCase{"a\x82.b", "a\x82.log"},
+                                           NameCase{"a\x82\x80.b", "a\x82\x80.log"},
                                            NameCase{"\x95\x5c.exe", "\x95\x5c.log"}));
 
 TEST(AnsiText, TrailByteIsNeverTheByteSearchedFor) {
