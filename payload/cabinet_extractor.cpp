@@ -12,6 +12,7 @@
 #include "platform/cabinet_library.h"
 #include "platform/files_processes.h"
 #include "setup/ansi_text.h"
+#include "setup/format_text.h"
 
 namespace {
 
@@ -47,10 +48,7 @@ void WriteMessage(const std::string& text) {
 }
 
 std::string WithPath(const char* format, const char* path) {
-    std::string text(std::strlen(format) + std::strlen(path), '\0');
-    int length = std::snprintf(&text[0], text.size() + 1, format, path);
-    text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-    return text;
+    return FormatText(format, {path});
 }
 
 FNALLOC(FdiAlloc) {

@@ -1,6 +1,6 @@
 #include "payload/cabinet_text.h"
 
-#include <cstdio>
+#include "setup/format_text.h"
 
 namespace {
 
@@ -19,6 +19,7 @@ constexpr const char* kFdiErrorTexts[] = {
     "User aborted",
 };
 constexpr char kUnknownError[] = "Unknown error";
+constexpr char kFailureFormat[] = "%s() failed: code %d [%s]\n";
 
 constexpr char kInformationFormat[] =
     "Information on cabinet file '%s'\n"
@@ -52,21 +53,15 @@ const char* FdiErrorText(int code) {
 }
 
 std::string FdiFailureText(const char* operation, int code) {
-    return std::string(operation) + "() failed: code " + std::to_string(code) + " [" +
-           FdiErrorText(code) + "]\n";
+    return FormatText(kFailureFormat, {operation, std::to_string(code), FdiErrorText(code)});
 }
 
 std::string CabinetInformationText(const std::string& cabinetPath, const CabinetInformation& info) {
-    int size = std::snprintf(nullptr, 0, kInformationFormat, cabinetPath.c_str(),
-                             static_cast<int>(info.cbCabinet), info.cFolders, info.cFiles,
-                             info.setID, info.iCabinet, YesNo(info.fReserve), YesNo(info.hasprev),
-                             YesNo(info.hasnext));
-    std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    std::snprintf(&text[0], text.size(), kInformationFormat, cabinetPath.c_str(),
-                  static_cast<int>(info.cbCabinet), info.cFolders, info.cFiles, info.setID,
-                  info.iCabinet, YesNo(info.fReserve), YesNo(info.hasprev), YesNo(info.hasnext));
-    text.pop_back();
-    return text;
+    return FormatText(
+        kInformationFormat,
+        {cabinetPath, std::to_string(info.cbCabinet), std::to_string(info.cFolders),
+         std::to_string(info.cFiles), std::to_string(info.setID), std::to_string(info.iCabinet),
+         YesNo(info.fReserve), YesNo(info.hasprev), YesNo(info.hasnext)});
 }
 
 void SplitCabinetPath(const std::string& path, LeadBytePredicate isLeadByte, std::string& folder,

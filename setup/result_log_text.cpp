@@ -1,5 +1,4 @@
-#include <cstdio>
-
+#include "setup/format_text.h"
 #include "setup/result_log.h"
 
 namespace {
@@ -25,9 +24,7 @@ constexpr char kLogExtension[] = ".log";
 std::string ResultLogText(int result) {
     std::string text;
     for (const char* line : kHeaderLines) text += line;
-    char resultLine[32];
-    std::snprintf(resultLine, sizeof resultLine, kResultLineFormat, result);
-    text += resultLine;
+    text += FormatText(kResultLineFormat, {std::to_string(result)});
     for (const char* line : kLegendLines) text += line;
     return text;
 }

@@ -5,6 +5,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -187,6 +188,37 @@ def wait_for_batch(folder):
     while batch.exists() and time.monotonic() < deadline:
         time.sleep(0.05)
     return not batch.exists()
+
+
+class PeakMemory:
+    """Samples the peak anonymous (private) resident memory of the process running `exe`."""
+
+    def __init__(self, exe):
+        self.exe, self.peak, self.running = exe, 0, True
+        self.thread = threading.Thread(target=self.sample)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.running = False
+        self.thread.join()
+
+    def sample(self):
+        while self.running:
+            for pid in os.listdir("/proc"):
+                if not pid.isdigit():
+                    continue
+                try:
+                    if self.exe not in open(f"/proc/{pid}/cmdline", "rb").read().decode(errors="replace"):
+                        continue
+                    for line in open(f"/proc/{pid}/status"):
+                        if line.startswith("RssAnon:"):
+                            self.peak = max(self.peak, int(line.split()[1]) * 1024)
+                except OSError:
+                    pass
+            time.sleep(0.002)
 
 
 def patch_entry(prefix, exe, entry_id, data, scratch):

@@ -1,10 +1,11 @@
 """Foreign code pages, long working directories and Windows versions."""
 
+import os
 import shutil
 
 import pytest
 
-from conftest import patch_entry, wait_for_batch
+from conftest import BUILD, PeakMemory, patch_entry, wait_for_batch
 
 JAPANESE = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
 OK_END = ["fn_Install: Call to Runvex.exe successfull", "Is not shutdown", "fn_Cleanup"]
@@ -105,3 +106,25 @@ def test_whole_run_on_windows_versions(request, make_workdir, arch, version):
     assert run.child_messages(module)
     assert wait_for_batch(folder)
     assert sorted(p.name for p in folder.iterdir()) == [name, f"ver_{version}.log"]
+
+
+def test_payload_is_mapped_not_copied_into_private_memory(prefix32, make_workdir):
+    """A large payload must not grow the setup's private memory: the executable's sections are
+    page-aligned in the file, so the loader maps the payload instead of reading it in."""
+    folder = make_workdir(prefix32)
+    (folder / "bios.bin").write_bytes(os.urandom(48 * 1024 * 1024))
+    (folder / "profile.xml").write_bytes(b"<root/>")
+    build = prefix32.wine(str(BUILD / "setup-pack.exe"), "build", "--template", "setup.exe",
+                          "--profile", "profile.xml", "--bios", "bios.bin", "--out", "big.exe",
+                          cwd=folder)
+    assert build.returncode == 0
+    peaks = {}
+    for exe in ("setup.exe", "big.exe"):
+        run_dir = folder / exe.replace(".", "_")
+        run_dir.mkdir()
+        shutil.copy(folder / exe, run_dir / exe)
+        with PeakMemory(exe) as memory:
+            assert prefix32.wine(str(run_dir / exe), "-x", cwd=run_dir).returncode == 0
+        peaks[exe] = memory.peak
+    assert (folder / "big_exe" / "Flash.hdr").stat().st_size == 48 * 1024 * 1024
+    assert 0 < peaks["setup.exe"] and peaks["big.exe"] - peaks["setup.exe"] < 4 * 1024 * 1024

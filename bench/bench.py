@@ -1,0 +1,186 @@
+"""Benchmark of the setup's payload layout (see run.sh). Median of RUNS runs each, warm server."""
+
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "system"))
+from conftest import BUILD, KIT, PeakMemory, Prefix, wait_for_batch  # noqa: E402
+
+RUNS = int(os.environ.get("BENCH_RUNS", "5"))
+MIB = 1024 * 1024
+CABINET_HALF = 18 * MIB  # each cabinet: this much compressible text and as much random data
+BIOS_SIZE = 64 * MIB
+PLAIN = ["profile.xml", "schema.xml", "bootdevices.xml", "ksmbios_data.htm", "!Readme.txt",
+         "uninst.exe", "StopHWIX.exe"]
+
+
+def plain_source(name):
+    """Where a plain file lies in the work folder: the kit's files in kit\\, the task's beside it."""
+    return name if name in ("profile.xml", "schema.xml", "bootdevices.xml") else "kit\\" + name
+
+
+def content(seed):
+    """Half text that compresses well (records of a log), half random bytes."""
+    rng = random.Random(seed)
+    text = bytearray()
+    record = 0
+    while len(text) < CABINET_HALF:
+        text += b"record %08d sensor %02d value %06d status OK\r\n" % (
+            record, rng.randrange(16), rng.randrange(1000))
+        record += 1
+    return bytes(text[:CABINET_HALF]) + rng.randbytes(CABINET_HALF)
+
+
+def make_cabinet(out, files):
+    stage = out.parent / (out.stem + "_stage")
+    shutil.rmtree(stage, ignore_errors=True)
+    stage.mkdir()
+    for stored, data in files.items():
+        (stage / stored).write_bytes(data)
+    subprocess.run(["gcab", "-c", "-z", "-n", str(out), *files], cwd=stage, check=True)
+    return stage
+
+
+def make_package(prefix, work):
+    """The large package, built with setup-pack from the template and a kit of big cabinets."""
+    kit = work / "kit"
+    kit.mkdir(parents=True)
+    layer = {"setup.exe": (KIT / "layer_setup32.exe").read_bytes(),
+             "hwixsvc.exe": (KIT / "hwixsvc32.exe").read_bytes(), "layer.bin": content(1)}
+    client = {"ZunaClientModule32.exe": (KIT / "ZunaClientModule32.exe").read_bytes(),
+              "client.bin": content(2)}
+    service = {"QTMStandaloneSvc.exe ": (KIT / "QTMStandaloneSvc.exe").read_bytes(),
+               "service.bin": content(3)}
+    stages = {"QMB.cab": make_cabinet(kit / "QMB.cab", layer),
+              "Runvex.cab": make_cabinet(kit / "Runvex.cab", client),
+              "QTMStandaloneSvc.cab": make_cabinet(kit / "QTMStandaloneSvc.cab", service)}
+    for name in ("QMB64.cab", "runvex64.cab", "uninst.exe", "StopHWIX.exe"):
+        shutil.copy(KIT / name, kit / name)
+    for name in ("ksmbios_data.htm", "!Readme.txt", "profile.xml", "schema.xml",
+                 "bootdevices.xml"):
+        shutil.copy(ROOT / "kit" / "data" / name, kit / name if name[0] in "k!" else work / name)
+    (work / "bios.bin").write_bytes(random.Random(4).randbytes(BIOS_SIZE))
+    shutil.copy(BUILD / "setup.exe", work / "template.exe")
+    proc = prefix.wine(str(BUILD / "setup-pack.exe"), "build", "--template", "template.exe",
+                       "--profile", "profile.xml", "--bios", "bios.bin", "--kit", "kit",
+                       "--out", "big.exe", cwd=work)
+    assert proc.returncode == 0, "setup-pack failed"
+    return stages
+
+
+def fresh(folder):
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    return folder
+
+
+def timed(run):
+    start = time.perf_counter()
+    run()
+    return time.perf_counter() - start
+
+
+def measure_setup(prefix, exe, run_dir):
+    times, peaks = [], []
+    for _ in range(RUNS):
+        fresh(run_dir)
+        shutil.copy(exe, run_dir / exe.name)
+        with PeakMemory(exe.name) as memory:
+            times.append(timed(lambda: prefix.wine(str(run_dir / exe.name), "-x", cwd=run_dir)))
+        peaks.append(memory.peak)
+    return statistics.median(times), statistics.median(peaks)
+
+
+def measure_platform_tools(prefix, work, run_dir):
+    """Baseline A: extrac32 for each cabinet and a copy of the plain files, one cmd under Wine."""
+    w_run, w_work = prefix.win_path(run_dir), prefix.win_path(work)
+    lines = ["@echo off", f'mkdir "{w_run}\\hwixqmb"',
+             f'extrac32 /Y /E /L "{w_run}\\hwixqmb" "{w_work}\\kit\\QMB.cab"',
+             f'extrac32 /Y /E /L "{w_run}" "{w_work}\\kit\\Runvex.cab"',
+             f'extrac32 /Y /E /L "{w_run}" "{w_work}\\kit\\QTMStandaloneSvc.cab"',
+             f'copy /Y "{w_work}\\bios.bin" "{w_run}\\Flash.hdr" >nul']
+    lines += [f'copy /Y "{w_work}\\{plain_source(n)}" "{w_run}" >nul' for n in PLAIN]
+    (work / "baseline.bat").write_bytes("\r\n".join(lines).encode() + b"\r\n")
+    times = []
+    for _ in range(RUNS):
+        fresh(run_dir)
+        times.append(timed(lambda: prefix.wine("cmd", "/c", f"{w_work}\\baseline.bat", cwd=work)))
+    assert (run_dir / "hwixqmb" / "layer.bin").stat().st_size == 2 * CABINET_HALF
+    return statistics.median(times)
+
+
+def measure_native_tools(work, run_dir):
+    """Baseline B: cabextract and cp, natively."""
+    def run():
+        (run_dir / "hwixqmb").mkdir()
+        for cab, dest in (("QMB.cab", run_dir / "hwixqmb"), ("Runvex.cab", run_dir),
+                          ("QTMStandaloneSvc.cab", run_dir)):
+            subprocess.run(["cabextract", "-q", "-d", str(dest), str(work / "kit" / cab)],
+                           check=True)
+        subprocess.run(["cp", str(work / "bios.bin"), str(run_dir / "Flash.hdr")], check=True)
+        subprocess.run(["cp", *[str(work / plain_source(n).replace("\\", "/")) for n in PLAIN],
+                        str(run_dir)], check=True)
+
+    times = []
+    for _ in range(RUNS):
+        fresh(run_dir)
+        times.append(timed(run))
+    return statistics.median(times)
+
+
+def measure_hand_over(prefix, run_dir):
+    """From the setup's exit to a folder holding nothing but the setup, after a normal run."""
+    times = []
+    for _ in range(RUNS):
+        fresh(run_dir)
+        shutil.copy(BUILD / "setup.exe", run_dir)
+        prefix.wine(str(run_dir / "setup.exe"), cwd=run_dir)
+        exited = time.perf_counter()
+        assert wait_for_batch(run_dir)
+        while [p.name for p in run_dir.iterdir()] != ["setup.exe"]:
+            time.sleep(0.005)
+        times.append(time.perf_counter() - exited)
+    return statistics.median(times)
+
+
+def main():
+    prefix = Prefix("win32")
+    work = prefix.drive_c / "bench"
+    fresh(work)
+    print(f"building the large package in {work} ...", flush=True)
+    make_package(prefix, work)
+    big = work / "big.exe"
+    run_dir = prefix.drive_c / "bench_run"
+    prefix.wine(str(BUILD / "setup.exe"), "-x", cwd=fresh(run_dir))  # warm up the server
+    large_time, large_peak = measure_setup(prefix, big, run_dir)
+    assert (run_dir / "Flash.hdr").stat().st_size == BIOS_SIZE
+    tiny_time, tiny_peak = measure_setup(prefix, BUILD / "setup.exe", run_dir)
+    platform_time = measure_platform_tools(prefix, work, run_dir)
+    native_time = measure_native_tools(work, run_dir)
+    hand_over = measure_hand_over(prefix, run_dir)
+    cab_sizes = ", ".join(f"{c} {(work / 'kit' / c).stat().st_size / MIB:.1f} MiB"
+                          for c in ("QMB.cab", "Runvex.cab", "QTMStandaloneSvc.cab"))
+    print(f"large package: {big.stat().st_size / MIB:.1f} MiB ({cab_sizes}, BIOS image 64 MiB)")
+    print(f"median of {RUNS} runs each:")
+    print(f"  setup.exe -x, large package       {large_time:7.3f} s   peak private memory "
+          f"{large_peak / MIB:6.1f} MiB")
+    print(f"  setup.exe -x, tiny package        {tiny_time:7.3f} s   peak private memory "
+          f"{tiny_peak / MIB:6.1f} MiB")
+    print(f"  A: extrac32 + copy under Wine     {platform_time:7.3f} s")
+    print(f"  B: cabextract + cp, native        {native_time:7.3f} s")
+    print(f"  setup/A = {large_time / platform_time:.2f}   setup/B = {large_time / native_time:.2f}"
+          f"   private memory growth tiny -> large = {(large_peak - tiny_peak) / MIB:.1f} MiB")
+    print(f"  hand-over: setup exit -> clean folder {hand_over:.3f} s")
+    shutil.rmtree(run_dir, ignore_errors=True)
+    prefix.stop()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The performance benchmark: a large package laid out by the setup against the platform's own
+# tools under Wine and native tools, and the hand-over to the cleanup batch. Prints a table.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
+cmake --preset windows >/dev/null
+cmake --build --preset windows >/dev/null
+exec /usr/bin/python3 bench/bench.py "$@"
