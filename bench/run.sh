@@ -4,7 +4,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
-cmake --preset windows >/dev/null
-cmake --build --preset windows >/dev/null
+. scripts/common.sh
+build_windows
 exec /usr/bin/python3 bench/bench.py "$@"

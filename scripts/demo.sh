@@ -4,19 +4,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
-cmake --preset windows >/dev/null
-cmake --build --preset windows >/dev/null
-
-export WINEPREFIX=${SETUP_WINE_ROOT:-/tmp/setup-tests-wine}/win32 WINEARCH=win32
-export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i </dev/null >/dev/null 2>&1
-  # The server of the first boot starts no new service in time; a fresh one does.
-  wineserver -k || true
-fi
-wineserver -p </dev/null >/dev/null 2>&1 || true
-wineboot </dev/null >/dev/null 2>&1
+. scripts/common.sh
+build_windows
+use_wine_prefix
 
 demo=$WINEPREFIX/drive_c/demo
 rm -rf "$demo" && mkdir -p "$demo"

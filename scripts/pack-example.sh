@@ -4,16 +4,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
-cmake --preset windows >/dev/null
-cmake --build --preset windows >/dev/null
-
-export WINEPREFIX=${SETUP_WINE_ROOT:-/tmp/setup-tests-wine}/win32 WINEARCH=win32
-export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i </dev/null >/dev/null 2>&1
-  wineserver -k || true
-fi
+. scripts/common.sh
+build_windows
+use_wine_prefix
 pack="wine $root/build/windows/setup-pack.exe"
 
 work=$WINEPREFIX/drive_c/mytask
