@@ -2,8 +2,6 @@
 # The performance benchmark: a large package laid out by the setup against the platform's own
 # tools under Wine and native tools, and the hand-over to the cleanup batch. Prints a table.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-. scripts/common.sh
+. "$(dirname "$0")/../scripts/common.sh"
 build_windows
 exec /usr/bin/python3 bench/bench.py "$@"

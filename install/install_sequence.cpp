@@ -22,7 +22,6 @@ constexpr DWORD kServiceStatusBufferSize = 8192;
 constexpr char kServiceStopper[] = "StopHWIX.exe";
 constexpr char kLayerInstaller[] = "hwixqmb\\Setup.exe";
 constexpr char kLayerInstallerCommandLine[] = "-l -s";
-constexpr char kLayerFolder[] = ".\\hwixqmb";
 constexpr char kRebootMarker[] = "reboot.txt";
 constexpr char kStopVerb[] = "stop";
 constexpr char kStartVerb[] = "start";

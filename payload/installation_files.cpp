@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr char kLayerFolder[] = ".\\hwixqmb";
 constexpr char kLayerPrefix[] = ".\\hwixqmb\\";
 constexpr char kWorkingPrefix[] = ".\\";
 constexpr char kProfileFile[] = "profile.xml";
@@ -144,8 +143,9 @@ bool PayloadPathsFit() {
 
 int fn_CreateInstallationFiles() {
     // Nothing is written where not every file could be named, run and removed again.
-    if (!PayloadPathsFit()) platform::DebugText(kDirectoryTooLong);
-    if (!PayloadPathsFit() || !UnpackCabinets() || !WritePlainFiles()) {
+    const bool pathsFit = PayloadPathsFit();
+    if (!pathsFit) platform::DebugText(kDirectoryTooLong);
+    if (!pathsFit || !UnpackCabinets() || !WritePlainFiles()) {
         platform::DebugText(kNotAllCreated);
         return kExitFilesNotCreated;
     }

@@ -1,6 +1,9 @@
 // Lays the whole payload out in the current directory.
 #pragma once
 
+// The folder the instrumentation layer is unpacked into, relative to the working directory.
+constexpr char kLayerFolder[] = ".\\hwixqmb";
+
 // Returns 0 when every payload file is in place, 2 otherwise.
 int fn_CreateInstallationFiles();
 

@@ -1,5 +1,8 @@
 # Shared by the scripts: install the tools, build the Windows side, and use the 32-bit prefix.
-# Source it from a script whose working directory is the repository's root.
+# Source it as `. "$(dirname "$0")/../scripts/common.sh"`; it moves to the repository's root.
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
 
 build_windows() {
   if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi

@@ -2,9 +2,7 @@
 # Builds the package and runs it under Wine in a demo folder, as a deployment system would:
 # prints the exit code, the debug output, the result log and what the folder holds afterwards.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-. scripts/common.sh
+. "$(dirname "$0")/../scripts/common.sh"
 build_windows
 use_wine_prefix
 

@@ -2,9 +2,7 @@
 # The worked example of the README: build a BIOS-update package from the template with
 # setup-pack, list it, and lay it out with -x, all under Wine.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-. scripts/common.sh
+. "$(dirname "$0")/../scripts/common.sh"
 build_windows
 use_wine_prefix
 pack="wine $root/build/windows/setup-pack.exe"
