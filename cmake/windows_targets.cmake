@@ -1,4 +1,18 @@
-# setup.exe, the stand-in kit and the test-only tools, cross-built for 32-bit Windows.
+# setup.exe (or setup64.exe), the stand-in kit and the test-only tools, cross-built for 32-bit
+# (or 64-bit) Windows.
+
+# The 64-bit flavour carries the same sources and payload store under its own names.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(SETUP_NAME setup64)
+  set(PACK_NAME setup-pack64)
+  set(SETUP_DESCRIPTION "BIOS task package setup (64-bit)")
+  set(PACK_DESCRIPTION "BIOS task package builder (64-bit)")
+else()
+  set(SETUP_NAME setup)
+  set(PACK_NAME setup-pack)
+  set(SETUP_DESCRIPTION "BIOS task package setup")
+  set(PACK_DESCRIPTION "BIOS task package builder")
+endif()
 
 set(SETUP_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
 # No time stamp in the PE headers, so that two builds of one commit are byte-identical.
@@ -15,8 +29,9 @@ function(configure_version_resource file_name description output)
   set(VERSION_DESCRIPTION ${description})
   configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${output} @ONLY)
 endfunction()
-configure_version_resource(setup.exe "BIOS task package setup" ${CMAKE_BINARY_DIR}/setup_version.rc)
-configure_version_resource(setup-pack.exe "BIOS task package builder"
+configure_version_resource(${SETUP_NAME}.exe "${SETUP_DESCRIPTION}"
+  ${CMAKE_BINARY_DIR}/setup_version.rc)
+configure_version_resource(${PACK_NAME}.exe "${PACK_DESCRIPTION}"
   ${CMAKE_BINARY_DIR}/setup-pack_version.rc)
 set(SETUP_SYSTEM_LIBRARIES advapi32 shell32 ole32 oleaut32 user32 kernel32)
 
@@ -58,15 +73,15 @@ function(add_setup_executable name wait_ms)
   add_dependencies(${name} kit_payload)
 endfunction()
 
-add_setup_executable(setup 120000)
+add_setup_executable(${SETUP_NAME} 120000)
 # Test-only: the same setup with a short child wait, to reach the time-out path. Never shipped.
-add_setup_executable(setup-shortwait 3000)
+add_setup_executable(${SETUP_NAME}-shortwait 3000)
 
 # The package builder for administrators.
-add_executable(setup-pack pack/pack_main.cpp pack/pack_options.cpp pack/package_build.cpp
+add_executable(${PACK_NAME} pack/pack_main.cpp pack/pack_options.cpp pack/package_build.cpp
   pack/package_list.cpp pack/package_checks.cpp pack/sha256.cpp
   ${CMAKE_BINARY_DIR}/setup-pack_version.rc)
-target_link_libraries(setup-pack PRIVATE setup_core)
-target_link_options(setup-pack PRIVATE ${SETUP_LINK_FLAGS})
+target_link_libraries(${PACK_NAME} PRIVATE setup_core)
+target_link_options(${PACK_NAME} PRIVATE ${SETUP_LINK_FLAGS})
 
 add_subdirectory(tests/tools)

@@ -7,8 +7,8 @@ constexpr char kProfileOption[] = " -file:";
 constexpr char kProfileFile[] = "profile.xml";
 }  // namespace
 
-const char* ClientModuleFileName(bool wow64) {
-    return wow64 ? kClientModule64 : kClientModule32;
+const char* ClientModuleFileName(bool windows64) {
+    return windows64 ? kClientModule64 : kClientModule32;
 }
 
 std::string ClientModuleCommandLine(const std::string& modulePath, const char* text) {

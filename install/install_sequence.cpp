@@ -107,7 +107,7 @@ int InstallInstrumentationLayer() {
 }
 
 int RunClientModule(const char* text) {
-    std::string modulePath = WorkingPath(ClientModuleFileName(IsWow64() != 0));
+    std::string modulePath = WorkingPath(ClientModuleFileName(g_SetupState.Is64BitWindows != 0));
     if (modulePath.empty()) return kNoExitCode;
     ChildRun run = RunChild(nullptr, ClientModuleCommandLine(modulePath, text));
     if (!run.exitCodeKnown) return kNoExitCode;

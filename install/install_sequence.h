@@ -23,7 +23,7 @@ int RunClientModule(const char* text);
 int CheckRebootMarker();
 
 // The client module for 64-bit or 32-bit Windows.
-const char* ClientModuleFileName(bool wow64);
+const char* ClientModuleFileName(bool windows64);
 
 // The client module's command line: its quoted path, the profile option and the caller's text.
 std::string ClientModuleCommandLine(const std::string& modulePath, const char* text);

@@ -92,9 +92,9 @@ bool UnpackIntoWorkingDirectory(const CabinetStep& step, bool earlierFailed) {
 }
 
 bool UnpackCabinets() {
-    const bool wow64 = g_SetupState.Is64BitWindows != 0;
-    bool ok = UnpackLayer(wow64 ? kLayer64 : kLayer32);
-    ok = UnpackIntoWorkingDirectory(wow64 ? kClient64 : kClient32, !ok);
+    const bool windows64 = g_SetupState.Is64BitWindows != 0;
+    bool ok = UnpackLayer(windows64 ? kLayer64 : kLayer32);
+    ok = UnpackIntoWorkingDirectory(windows64 ? kClient64 : kClient32, !ok);
     ok = UnpackIntoWorkingDirectory(kStandaloneService, !ok);
     return ok;
 }

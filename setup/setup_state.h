@@ -24,7 +24,7 @@ struct SetupState {
     std::string WorkingDirectory;  // no trailing backslash once resolved
     int WriteLog = 0;
     int ExtractOnly = 0;
-    int Is64BitWindows = 0;
+    int Is64BitWindows = 0;  // set by fn_CheckOS from Is64BitWindows()
     int RebootPending = 0;
     std::wstring BiosImageName;  // empty until the profile has been read
 };

@@ -16,6 +16,8 @@ constexpr char kOsSupported[] = "fn_CheckOS: Operating System supported";
 constexpr char kOsNotSupported[] = "fn_CheckOS: Operating System not supported";
 constexpr char kIsWow64Failed[] = "IsWow64: Operating System not supported";
 constexpr DWORD kMinimumMajorVersion = 5;
+// A 64-bit build runs only on 64-bit Windows, natively: it has no WOW64 to ask or to undo.
+constexpr bool kNative64BitBuild = sizeof(void*) == 8;
 
 void ReadOptions(CommandLineOptions& options) {
     for (int i = 0; i < options.GetCount(); ++i) {
@@ -36,7 +38,8 @@ void ResolveWorkingDirectory() {
     // A directory that does not fit stays unresolved; every later path then fails to fit too.
     g_SetupState.WorkingDirectory = length < sizeof current ? std::string(current, length) : "";
     std::string system = platform::SystemDirectory();
-    if (g_SetupState.Is64BitWindows && !system.empty() && system == g_SetupState.WorkingDirectory) {
+    if (!kNative64BitBuild && g_SetupState.Is64BitWindows && !system.empty() &&
+        system == g_SetupState.WorkingDirectory) {
         UseWow64SystemDirectory();
     }
     std::string& directory = g_SetupState.WorkingDirectory;
@@ -55,13 +58,17 @@ int fn_CheckOS() {
         platform::DebugText(kOsNotSupported);
         return kExitUnsupportedOs;
     }
-    g_SetupState.Is64BitWindows = IsWow64();
+    g_SetupState.Is64BitWindows = Is64BitWindows();
     if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
         platform::DebugText(kOsNotSupported);
         return kExitUnsupportedOs;
     }
     platform::DebugText(kOsSupported);
     return kExitSuccess;
+}
+
+int Is64BitWindows() {
+    return kNative64BitBuild ? 1 : IsWow64();
 }
 
 int IsWow64() {

@@ -4,7 +4,11 @@
 // 0 when the platform is supported (NT line, version 5 or later), else 1; sets the 64-bit flag.
 int fn_CheckOS();
 
-// 1 when this 32-bit process runs on 64-bit Windows, else 0.
+// 1 when this process runs on 64-bit Windows, else 0: the one answer both builds read to pick
+// the 64-bit payload variants.
+int Is64BitWindows();
+
+// 1 when this 32-bit process runs on 64-bit Windows, else 0 (also 0 for a 64-bit process).
 int IsWow64();
 
 // Overwrites WorkingDirectory with the WOW64 system directory; returns the length the platform
