@@ -1,9 +1,11 @@
-"""Adds up JUnit reports into one line "N passed, M failed"; exits 1 on a failure or no test."""
+"""Adds up JUnit reports into one line "N passed, M failed[, K skipped (reasons)]"; exits 1 on a
+failure or when no test ran."""
 
 import sys
 import xml.etree.ElementTree as ET
 
 passed = failed = skipped = 0
+reasons = []
 for path in sys.argv[1:]:
     try:
         root = ET.parse(path).getroot()
@@ -12,11 +14,18 @@ for path in sys.argv[1:]:
         print(f"missing or unreadable report: {path}")
         continue
     for case in root.iter("testcase"):
+        skip = case.find("skipped")
         if case.find("failure") is not None or case.find("error") is not None:
             failed += 1
-        elif case.find("skipped") is not None or case.get("status") in ("notrun", "disabled"):
+        elif skip is not None or case.get("status") in ("notrun", "disabled"):
             skipped += 1
+            reason = (skip.get("message", "") if skip is not None else "").removeprefix("Skipped: ")
+            if reason and reason not in reasons:
+                reasons.append(reason)
         else:
             passed += 1
-print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
+line = f"{passed} passed, {failed} failed"
+if skipped:
+    line += f", {skipped} skipped" + (f" ({'; '.join(reasons)})" if reasons else "")
+print(line)
 sys.exit(1 if failed or not passed else 0)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: host unit tests (ASan, UBSan), bounded fuzzing runs
-# (libFuzzer) and Wine system tests.
-# Ends with one summary line "N passed, M failed".
+# (libFuzzer) and Wine system tests of both flavours of the setup.
+# Ends with one summary line "N passed, M failed"; tests this machine cannot run are counted as
+# skipped there, with the reason.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,6 +11,8 @@ if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
 set -e
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+cmake --preset windows64 >/dev/null
+cmake --build --preset windows64
 cmake --preset host >/dev/null
 cmake --build --preset host
 cmake --preset fuzz >/dev/null
@@ -25,6 +28,7 @@ tail -n 3 "$reports/unit.log"
 ctest --preset fuzz --output-junit "$root/$reports/fuzz.xml" >"$reports/fuzz.log" 2>&1
 fuzz_status=$?
 tail -n 3 "$reports/fuzz.log"
+/usr/bin/python3 scripts/machine.py
 /usr/bin/python3 -m pytest tests/system -q -p no:cacheprovider --junitxml="$reports/system.xml" "$@"
 system_status=$?
 

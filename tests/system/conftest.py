@@ -1,9 +1,12 @@
-"""Runs the real setup.exe under Wine, in a 32-bit and a 64-bit prefix."""
+"""Runs the real setup under Wine: the 32-bit setup in a 32-bit prefix and in a 64-bit one
+(WOW64), the 64-bit setup in a 64-bit prefix. Combinations this machine cannot run are skipped
+with the reason."""
 
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -12,12 +15,44 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
-BUILD = Path(os.environ.get("SETUP_BUILD_DIR", ROOT / "build" / "windows"))
+sys.path.insert(0, str(ROOT / "scripts"))
+from machine import can_run_32bit  # noqa: E402
+
 WINE_ROOT = Path(os.environ.get("SETUP_WINE_ROOT", "/tmp/setup-tests-wine"))
-SETUP_EXE = BUILD / "setup.exe"
-SHORTWAIT_EXE = BUILD / "setup-shortwait.exe"
-KIT = BUILD / "kit"
-TOOLS = BUILD / "tests" / "tools"
+# Debian's `wine` wrapper starts 32-bit Wine whenever it is installed, also for a 64-bit program;
+# each prefix is started by the loader of its own bitness.
+WINE_LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
+CAN_RUN_32BIT, CANNOT_RUN_32BIT_REASON = can_run_32bit()
+SKIP_32BIT_REASON = f"{CANNOT_RUN_32BIT_REASON}: the 32-bit setup was not run"
+
+
+class Flavour:
+    """One build of the setup with its kit and test tools."""
+
+    def __init__(self, bits, build, setup_name, pack_name):
+        self.bits = bits
+        self.build = build
+        self.setup_exe = build / f"{setup_name}.exe"
+        self.shortwait_exe = build / f"{setup_name}-shortwait.exe"
+        self.pack_exe = build / f"{pack_name}.exe"
+        self.kit = build / "kit"
+        self.tools = build / "tests" / "tools"
+
+
+FLAVOURS = {
+    32: Flavour(32, Path(os.environ.get("SETUP_BUILD_DIR", ROOT / "build" / "windows")),
+                "setup", "setup-pack"),
+    64: Flavour(64, Path(os.environ.get("SETUP_BUILD64_DIR", ROOT / "build" / "windows64")),
+                "setup64", "setup-pack64"),
+}
+BUILD = FLAVOURS[32].build
+# The kit's data files and cabinets hold the same programs in both builds; tests that only read
+# them use the 32-bit build's copy.
+KIT = FLAVOURS[32].kit
+# Which setup runs in which prefix.
+COMBINATIONS = {"setup32-win32": (32, "win32"), "setup32-wow64": (32, "win64"),
+                "setup64-win64": (64, "win64")}
+NATIVE = ["setup32-win32", "setup64-win64"]
 
 DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugString[AW] "(.*)"(\.\.\.)?$')
 ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'", "0": "\0"}
@@ -84,7 +119,7 @@ class Prefix:
         self.env.pop("DISPLAY", None)
         if not (self.path / "system.reg").exists():
             self.path.parent.mkdir(parents=True, exist_ok=True)
-            self.wine("wineboot", "-i")
+            self.wine("wineboot", "-i", timeout=300)
             # The server of the first boot starts no new service in time; a fresh one does.
             self.stop()
         subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
@@ -104,19 +139,20 @@ class Prefix:
         full_env.update(env or {})
         # Files, not pipes: a child that outlives the run keeps inherited descriptors open.
         with open(log or os.devnull, "wb") as err, tempfile.TemporaryFile() as out:
-            proc = subprocess.run(["wine", *args], cwd=cwd, env=full_env, stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=err, timeout=timeout)
+            proc = subprocess.run([WINE_LOADERS[self.arch], *args], cwd=cwd, env=full_env,
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  timeout=timeout)
             out.seek(0)
             proc.stdout = out.read()
         return proc
 
-    def run(self, command_line, cwd, env=None, timeout=300):
-        """Starts `command_line` exactly, with cwd as current directory, and collects the debug
-        output of everything it starts."""
+    def run_exactly(self, launcher, command_line, cwd, env=None, timeout=300):
+        """Starts `command_line` exactly through `launcher`, with cwd as current directory, and
+        collects the debug output of everything it starts."""
         log = Path(cwd).parent / (Path(cwd).name + ".stderr")
         extra = {"LAUNCH_COMMAND_LINE": command_line, "WINEDEBUG": "-all,warn+debugstr"}
         extra.update(env or {})
-        proc = self.wine(str(TOOLS / "launch.exe"), cwd=cwd, env=extra, timeout=timeout, log=log)
+        proc = self.wine(str(launcher), cwd=cwd, env=extra, timeout=timeout, log=log)
         return Run(proc.returncode, log.read_text(errors="replace"))
 
     def set_version(self, exe_name, version):
@@ -124,7 +160,8 @@ class Prefix:
         self.wine("reg", "add", key, "/v", "Version", "/d", version, "/f")
 
     def remove_service(self):
-        self.wine(str(KIT / "uninst.exe"))
+        # The uninstaller of the prefix's own bitness runs on every machine that runs the prefix.
+        self.wine(str(FLAVOURS[64 if self.arch == "win64" else 32].kit / "uninst.exe"))
         assert self.service_state() is None, "the hwix service could not be removed"
 
     def service_state(self):
@@ -151,21 +188,92 @@ def prefix64():
     prefix.stop()
 
 
-@pytest.fixture(params=["win32", "win64"])
+class Target:
+    """One flavour of the setup in one prefix: runs its setup with its own test tools."""
+
+    def __init__(self, name, flavour, prefix):
+        self.name = name
+        self.flavour = flavour
+        self.prefix = prefix
+
+    def __getattr__(self, attribute):
+        return getattr(self.prefix, attribute)
+
+    @property
+    def windows64(self):
+        return self.prefix.arch == "win64"
+
+    @property
+    def setup_exe(self):
+        return self.flavour.setup_exe
+
+    @property
+    def shortwait_exe(self):
+        return self.flavour.shortwait_exe
+
+    @property
+    def pack_exe(self):
+        return self.flavour.pack_exe
+
+    @property
+    def kit(self):
+        return self.flavour.kit
+
+    @property
+    def tools(self):
+        return self.flavour.tools
+
+    @property
+    def client_module(self):
+        """The client module the setup picks on this Windows, without its extension."""
+        return "ZunaClientModule64" if self.windows64 else "ZunaClientModule32"
+
+    def run(self, command_line, cwd, env=None, timeout=300):
+        return self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout)
+
+
+def make_target(request, name):
+    bits, arch = COMBINATIONS[name]
+    if (bits == 32 or arch == "win32") and not CAN_RUN_32BIT:
+        pytest.skip(SKIP_32BIT_REASON)
+    prefix = request.getfixturevalue("prefix32" if arch == "win32" else "prefix64")
+    return Target(name, FLAVOURS[bits], prefix)
+
+
+@pytest.fixture(params=list(COMBINATIONS))
 def prefix(request):
-    return request.getfixturevalue("prefix32" if request.param == "win32" else "prefix64")
+    """Every combination: the 32-bit setup in both prefixes, the 64-bit one in its own."""
+    return make_target(request, request.param)
+
+
+@pytest.fixture(params=NATIVE)
+def native(request):
+    """Each setup in the prefix of its own bitness (no WOW64)."""
+    return make_target(request, request.param)
+
+
+@pytest.fixture(params=["setup32-win32", "setup32-wow64"])
+def setup32(request):
+    """The 32-bit setup, on 32- and on 64-bit Windows."""
+    return make_target(request, request.param)
+
+
+@pytest.fixture
+def wow64(request):
+    """The 32-bit setup on 64-bit Windows."""
+    return make_target(request, "setup32-wow64")
 
 
 @pytest.fixture
 def make_workdir(request):
-    """Makes a fresh folder on drive C of a prefix, holding a copy of setup.exe."""
+    """Makes a fresh folder on drive C of a prefix, holding a copy of the target's setup."""
 
-    def make(prefix, suffix="", exe=SETUP_EXE, exe_name="setup.exe"):
+    def make(target, suffix="", exe=None, exe_name="setup.exe"):
         name = re.sub(r"[^A-Za-z0-9]+", "_", request.node.name)[:60] + suffix
-        folder = prefix.drive_c / "t" / name
+        folder = target.drive_c / "t" / name
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
-        shutil.copy(exe, folder / exe_name)
+        shutil.copy(exe or target.setup_exe, folder / exe_name)
         return folder
 
     return make
@@ -221,10 +329,11 @@ class PeakMemory:
             time.sleep(0.002)
 
 
-def patch_entry(prefix, exe, entry_id, data, scratch):
+def patch_entry(target, exe, entry_id, data, scratch):
     """Sets a language-neutral payload entry of a setup copy to `data`."""
     source = Path(scratch) / f"entry{entry_id}.bin"
     source.write_bytes(data)
-    proc = prefix.wine(str(TOOLS / "respatch.exe"), z_path(exe), str(entry_id), z_path(source))
+    proc = target.wine(str(target.tools / "respatch.exe"), z_path(exe), str(entry_id),
+                       z_path(source))
     source.unlink()
     assert proc.returncode == 0, f"respatch {entry_id} failed"

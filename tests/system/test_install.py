@@ -3,7 +3,7 @@
 import shutil
 import time
 
-from conftest import KIT, SHORTWAIT_EXE, TOOLS, patch_entry, wait_for_batch
+from conftest import patch_entry, wait_for_batch
 from cabinet import Entry, write_cabinet
 
 NOT_INSTALLED = "HWIX QMB not already installed"
@@ -13,10 +13,6 @@ CLIENT_OK = "fn_Install: Call to Runvex.exe successfull"
 CLIENT_FAILED = "fn_Install: Call to Runvex.exe failed"
 PAYLOAD = ["profile.xml", "schema.xml", "bootdevices.xml", "Flash.hdr", "StopHWIX.exe",
            "uninst.exe", "ksmbios_data.htm", "!Readme.txt", "QTMStandaloneSvc.exe"]
-
-
-def module_name(prefix):
-    return "ZunaClientModule64" if prefix.arch == "win64" else "ZunaClientModule32"
 
 
 def install_messages(run):
@@ -53,7 +49,7 @@ def test_first_and_second_run(prefix, workdir):
                                      "Is not shutdown", "fn_Cleanup"]
     assert run.child_messages("StopHWIX") == []
     assert run.child_messages("hwix Setup") == ["-l -s", "service running"]
-    module = module_name(prefix)
+    module = prefix.client_module
     w = prefix.win_path(workdir)
     assert run.child_messages(module)[0] == f'"{w}\\{module}.exe" -file:profile.xml -l "a b" tail'
     assert wait_for_batch(workdir)
@@ -74,15 +70,15 @@ def test_first_and_second_run(prefix, workdir):
     assert prefix.service_state() == "RUNNING"
 
 
-def test_installed_but_stopped_service_is_not_active(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
-    prefix32.run("setup.exe -x", folder)  # lays out StopHWIX.exe
-    prefix32.remove_service()
-    install = prefix32.run("hwixqmb\\setup.exe -s", folder)
+def test_installed_but_stopped_service_is_not_active(native, make_workdir):
+    folder = make_workdir(native)
+    native.run("setup.exe -x", folder)  # lays out StopHWIX.exe
+    native.remove_service()
+    install = native.run("hwixqmb\\setup.exe -s", folder)
     assert install.exit_code == 0
-    assert prefix32.run("StopHWIX.exe stop", folder).exit_code == 0
-    assert prefix32.service_state() == "STOPPED"
-    run = prefix32.run("setup.exe", folder)
+    assert native.run("StopHWIX.exe stop", folder).exit_code == 0
+    assert native.service_state() == "STOPPED"
+    run = native.run("setup.exe", folder)
     assert install_messages(run)[1] == NOT_INSTALLED
     assert run.child_messages("StopHWIX") == []
     assert wait_for_batch(folder)
@@ -98,7 +94,7 @@ def test_client_exit_code_2_gives_3(prefix, workdir):
 
 def test_package_without_client_module_gives_3_with_layer_installed(prefix, workdir):
     prefix.remove_service()
-    entry = 103 if prefix.arch == "win64" else 106
+    entry = 103 if prefix.windows64 else 106
     patch_entry(prefix, workdir / "setup.exe", entry,
                 write_cabinet([Entry(b"readme.txt", b"no module here")]), workdir.parent)
     run = prefix.run("setup.exe", workdir)
@@ -109,10 +105,10 @@ def test_package_without_client_module_gives_3_with_layer_installed(prefix, work
     assert names(workdir) == ["readme.txt", "setup.exe"]
 
 
-def test_client_outliving_its_wait_gives_3_and_keeps_running(prefix32, make_workdir):
-    folder = make_workdir(prefix32, exe=SHORTWAIT_EXE)
+def test_client_outliving_its_wait_gives_3_and_keeps_running(native, make_workdir):
+    folder = make_workdir(native, exe=native.shortwait_exe)
     started = time.monotonic()
-    run = prefix32.run("setup.exe --stay=8000 --reboot", folder)
+    run = native.run("setup.exe --stay=8000 --reboot", folder)
     elapsed = time.monotonic() - started
     assert run.exit_code == 3
     assert install_messages(run)[-3:] == [CLIENT_FAILED, "Is not shutdown", "fn_Cleanup"]
@@ -131,24 +127,24 @@ def test_reboot_marker_keeps_every_file(prefix, workdir):
     time.sleep(1)
     left = names(workdir)
     assert "reboot.txt" not in left and "hwixqmb" not in left
-    for name in PAYLOAD + ["delzrph.bat", module_name(prefix) + ".exe"]:
+    for name in PAYLOAD + ["delzrph.bat", prefix.client_module + ".exe"]:
         assert name in left, name
     assert (workdir / "delzrph.bat").read_bytes() == expected_batch(prefix.win_path(workdir))
 
 
-def test_marker_left_by_an_earlier_task_is_consumed(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
+def test_marker_left_by_an_earlier_task_is_consumed(native, make_workdir):
+    folder = make_workdir(native)
     (folder / "reboot.txt").write_text("")
-    run = prefix32.run("setup.exe", folder)
+    run = native.run("setup.exe", folder)
     assert run.exit_code == 0
     assert "Is shutdown" in run.messages
     assert not (folder / "reboot.txt").exists()
     assert (folder / "delzrph.bat").exists()
 
 
-def test_directory_with_blanks_hyphen_and_percent(prefix32, make_workdir, monkeypatch):
-    prefix32.remove_service()
-    base = make_workdir(prefix32)
+def test_directory_with_blanks_hyphen_and_percent(native, make_workdir, monkeypatch):
+    native.remove_service()
+    base = make_workdir(native)
     folder = base / "my dir-x %SETUPTEST%"
     folder.mkdir()
     shutil.move(str(base / "setup.exe"), folder / "setup.exe")
@@ -157,8 +153,8 @@ def test_directory_with_blanks_hyphen_and_percent(prefix32, make_workdir, monkey
     decoy.mkdir()
     for name in PAYLOAD:
         (decoy / name).write_text("decoy")
-    shutil.copy(KIT / "StopHWIX.exe", base / "my.exe")
-    run = prefix32.run("setup.exe", folder, env={"SETUPTEST": "decoy"})
+    shutil.copy(native.kit / "StopHWIX.exe", base / "my.exe")
+    run = native.run("setup.exe", folder, env={"SETUPTEST": "decoy"})
     assert run.exit_code == 0
     assert run.child_messages("StopHWIX") == []
     batch = next(m for m in run.messages if m.startswith("@echo off"))
@@ -168,33 +164,33 @@ def test_directory_with_blanks_hyphen_and_percent(prefix32, make_workdir, monkey
     assert names(decoy) == sorted(PAYLOAD)
 
 
-def test_extract_only_runs_no_install_and_writes_no_batch(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
-    run = prefix32.run("setup.exe -x", folder)
+def test_extract_only_runs_no_install_and_writes_no_batch(native, make_workdir):
+    folder = make_workdir(native)
+    run = native.run("setup.exe -x", folder)
     assert run.exit_code == 0
     assert not (folder / "delzrph.bat").exists()
     assert run.child_messages("hwix Setup") == [] and "fn_Cleanup" not in run.messages
 
 
-def test_failed_platform_check_still_starts_an_older_batch(prefix32, make_workdir):
+def test_failed_platform_check_still_starts_an_older_batch(setup32, make_workdir):
     name = "oldbatch.exe"
-    folder = make_workdir(prefix32, exe_name=name)
-    prefix32.set_version(name, "win98")
+    folder = make_workdir(setup32, exe_name=name)
+    setup32.set_version(name, "win98")
     (folder / "old.txt").write_text("left by an earlier run")
     (folder / "delzrph.bat").write_bytes(
         b'@echo off\r\ndel /Q "%s\\old.txt"\r\ndel /Q "%s\\delzrph.bat"\r\n'
-        % ((prefix32.win_path(folder).encode(),) * 2))
-    run = prefix32.run(name, folder)
+        % ((setup32.win_path(folder).encode(),) * 2))
+    run = setup32.run(name, folder)
     assert run.exit_code == 1
     assert run.messages == ["fn_CheckOS: Operating System not supported", "fn_Cleanup"]
     assert wait_for_batch(folder)
     assert names(folder) == [name]
 
 
-def test_batch_that_cannot_be_written_keeps_the_run_going(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
+def test_batch_that_cannot_be_written_keeps_the_run_going(native, make_workdir):
+    folder = make_workdir(native)
     (folder / "delzrph.bat").mkdir()
-    run = prefix32.run("setup.exe", folder)
+    run = native.run("setup.exe", folder)
     assert run.exit_code == 0
     assert not any(m.startswith("@echo off") for m in run.messages)
     assert run.messages[-3:] == [CLIENT_OK, "Is not shutdown", "fn_Cleanup"]

@@ -6,7 +6,7 @@ import time
 import pytest
 
 from cabinet import Entry, dos_to_local_struct, read_entries, write_cabinet
-from conftest import KIT, ROOT, TOOLS, patch_entry
+from conftest import ROOT, patch_entry
 
 DATA = ROOT / "kit" / "data"
 TEMPLATE = ROOT / "kit" / "template"
@@ -15,16 +15,16 @@ TICKS_PER_SECOND = 10_000_000
 EPOCH_AS_FILETIME = 11644473600
 
 
-def layer_cabinet(prefix):
-    return "QMB64.cab" if prefix.arch == "win64" else "QMB.cab"
+def layer_cabinet(target):
+    return "QMB64.cab" if target.windows64 else "QMB.cab"
 
 
-def layer_entry(prefix):
-    return 104 if prefix.arch == "win64" else 105
+def layer_entry(target):
+    return 104 if target.windows64 else 105
 
 
-def client_module(prefix):
-    return "ZunaClientModule64.exe" if prefix.arch == "win64" else "ZunaClientModule32.exe"
+def client_module(target):
+    return target.client_module + ".exe"
 
 
 def names(folder):
@@ -44,21 +44,21 @@ def test_extract_only_lays_out_exactly_the_payload(prefix, workdir):
         assert (workdir / name).read_bytes() == (DATA / name).read_bytes(), name
     assert (workdir / "Flash.hdr").read_bytes() == b"Temporary."
     for name in (module, "QTMStandaloneSvc.exe", "StopHWIX.exe", "uninst.exe"):
-        assert (workdir / name).read_bytes() == (KIT / name).read_bytes(), name
+        assert (workdir / name).read_bytes() == (prefix.kit / name).read_bytes(), name
     layer = workdir / "hwixqmb"
     assert names(layer) == ["hwix.inf", "hwixsvc.exe", "setup.exe"]
-    arch = "NTamd64" if prefix.arch == "win64" else "NTx86"
+    arch = "NTamd64" if prefix.windows64 else "NTx86"
     assert arch in (layer / "hwix.inf").read_text()
 
 
 def test_debug_output_of_a_good_run(prefix, workdir):
     run = prefix.run("setup.exe -x", workdir)
     cabinets = [f".\\{layer_cabinet(prefix)}",
-                ".\\runvex64.cab" if prefix.arch == "win64" else ".\\Runvex.cab",
+                ".\\runvex64.cab" if prefix.windows64 else ".\\Runvex.cab",
                 ".\\QTMStandaloneSvc.cab"]
     expected = ["fn_CheckOS: Operating System supported"]
     for cab in cabinets:
-        data = (KIT / cab[2:]).read_bytes()
+        data = (prefix.kit / cab[2:]).read_bytes()
         info = (f"Information on cabinet file '{cab}'\n"
                 f"   Total length of cabinet file : {len(data)}\n"
                 f"   Number of folders in cabinet : 1\n"
@@ -92,14 +92,14 @@ def filetime(date, time_):
     return (int(seconds) + EPOCH_AS_FILETIME) * TICKS_PER_SECOND
 
 
-def probe_times(prefix, folder, name):
-    out = prefix.wine(str(TOOLS / "probe.exe"), "times", name, cwd=folder).stdout.decode()
+def probe_times(target, folder, name):
+    out = target.wine(str(target.tools / "probe.exe"), "times", name, cwd=folder).stdout.decode()
     return dict(item.split("=") for item in out.split())
 
 
-def test_extracted_files_keep_stored_time_and_only_four_attribute_bits(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
-    service = (KIT / "QTMStandaloneSvc.exe").read_bytes()
+def test_extracted_files_keep_stored_time_and_only_four_attribute_bits(native, make_workdir):
+    folder = make_workdir(native)
+    service = (native.kit / "QTMStandaloneSvc.exe").read_bytes()
     entries = [
         Entry(b"QTMStandaloneSvc.exe ", service, date=(41 << 9) | (7 << 5) | 14,
               time=(13 << 11) | (45 << 5) | 29),
@@ -107,32 +107,32 @@ def test_extracted_files_keep_stored_time_and_only_four_attribute_bits(prefix32,
         Entry(b"flags_41.txt", b"read-only and exec", attribs=0x41),
         Entry(b"flags_00.txt", b"none", attribs=0),
     ]
-    patch_entry(prefix32, folder / "setup.exe", 117, write_cabinet(entries), folder.parent)
-    assert prefix32.run("setup.exe -x", folder).exit_code == 0
+    patch_entry(native, folder / "setup.exe", 117, write_cabinet(entries), folder.parent)
+    assert native.run("setup.exe -x", folder).exit_code == 0
     # The trailing blank of the stored name is dropped, as Windows does.
     assert "QTMStandaloneSvc.exe " not in names(folder)
     assert (folder / "QTMStandaloneSvc.exe").read_bytes() == service
-    times = probe_times(prefix32, folder, "QTMStandaloneSvc.exe")
+    times = probe_times(native, folder, "QTMStandaloneSvc.exe")
     assert int(times["creation"]) == int(times["write"]) == filetime(entries[0].date, entries[0].time)
-    assert probe_times(prefix32, folder, "sub\\flags_e7.txt")["attributes"] == "0x27"
+    assert probe_times(native, folder, "sub\\flags_e7.txt")["attributes"] == "0x27"
     # Wine reports the archive bit on every file, so only the three low bits tell here.
     for name, low_bits in (("flags_41.txt", 0x1), ("flags_00.txt", 0x0)):
-        attributes = int(probe_times(prefix32, folder, name)["attributes"], 16)
+        attributes = int(probe_times(native, folder, name)["attributes"], 16)
         assert attributes & 0x7 == low_bits and attributes & 0x40 == 0, name
 
 
 def test_shipped_cabinet_times_are_applied(prefix, workdir):
     assert prefix.run("setup.exe -x", workdir).exit_code == 0
     module = client_module(prefix)
-    cab = "runvex64.cab" if prefix.arch == "win64" else "Runvex.cab"
-    (_, _, date, time_, _), = read_entries((KIT / cab).read_bytes())
+    cab = "runvex64.cab" if prefix.windows64 else "Runvex.cab"
+    (_, _, date, time_, _), = read_entries((prefix.kit / cab).read_bytes())
     times = probe_times(prefix, workdir, module)
     assert int(times["creation"]) == int(times["write"]) == filetime(date, time_)
 
 
 @pytest.mark.parametrize("damage", ["garbage", "truncated", "header only"])
 def test_damaged_layer_cabinet_fails_and_leaves_no_archive(prefix, workdir, damage):
-    real = (KIT / layer_cabinet(prefix)).read_bytes()
+    real = (prefix.kit / layer_cabinet(prefix)).read_bytes()
     data = {"garbage": b"MZ not a cabinet" * 100, "truncated": real[: len(real) // 2],
             "header only": real[:36]}[damage]
     patch_entry(prefix, workdir / "setup.exe", layer_entry(prefix), data, workdir.parent)
@@ -149,14 +149,14 @@ def test_damaged_layer_cabinet_fails_and_leaves_no_archive(prefix, workdir, dama
 
 @pytest.mark.parametrize("name", [b"..\\evil.txt", b"sub\\..\\..\\evil.txt", b"sub/../../evil.txt",
                                   b"C:\\t\\evil.txt", b"\\t\\evil.txt"])
-def test_entry_leaving_the_destination_is_refused(prefix32, make_workdir, name):
-    folder = make_workdir(prefix32)
-    outside = [folder.parent / "evil.txt", prefix32.drive_c / "t" / "evil.txt"]
+def test_entry_leaving_the_destination_is_refused(native, make_workdir, name):
+    folder = make_workdir(native)
+    outside = [folder.parent / "evil.txt", native.drive_c / "t" / "evil.txt"]
     for path in outside:
         path.unlink(missing_ok=True)
     cab = write_cabinet([Entry(b"ok.txt", b"fine"), Entry(name, b"evil")])
-    patch_entry(prefix32, folder / "setup.exe", 117, cab, folder.parent)
-    run = prefix32.run("setup.exe -x", folder)
+    patch_entry(native, folder / "setup.exe", 117, cab, folder.parent)
+    run = native.run("setup.exe -x", folder)
     assert run.exit_code == 2
     refusal = f"FdiNotify: entry '{name.decode()}' leaves the destination, refused\n"
     assert refusal in run.messages
@@ -164,16 +164,17 @@ def test_entry_leaving_the_destination_is_refused(prefix32, make_workdir, name):
     assert not any(path.exists() for path in outside)
 
 
-def test_existing_longer_file_is_truncated(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
-    (folder / "ZunaClientModule32.exe").write_bytes(b"\xff" * 300000)
+def test_existing_longer_file_is_truncated(native, make_workdir):
+    folder = make_workdir(native)
+    module = native.client_module + ".exe"
+    (folder / module).write_bytes(b"\xff" * 300000)
     (folder / "sub").mkdir()
     (folder / "sub" / "a.txt").write_bytes(b"old content that is longer")
     cab = write_cabinet([Entry(b"QTMStandaloneSvc.exe", b"svc"), Entry(b"sub\\a.txt", b"new")])
-    patch_entry(prefix32, folder / "setup.exe", 117, cab, folder.parent)
-    assert prefix32.run("setup.exe -x", folder).exit_code == 0
+    patch_entry(native, folder / "setup.exe", 117, cab, folder.parent)
+    assert native.run("setup.exe -x", folder).exit_code == 0
     assert (folder / "sub" / "a.txt").read_bytes() == b"new"
-    assert (folder / "ZunaClientModule32.exe").read_bytes() == (KIT / "ZunaClientModule32.exe").read_bytes()
+    assert (folder / module).read_bytes() == (native.kit / module).read_bytes()
 
 
 PROFILE_CASES = [
@@ -199,16 +200,16 @@ PROFILE_CASES = [
 ]
 
 
-def test_profile_reader_cases(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
-    shutil.copy(TOOLS / "probe.exe", folder)
+def test_profile_reader_cases(native, make_workdir):
+    folder = make_workdir(native)
+    shutil.copy(native.tools / "probe.exe", folder)
     failures = []
     for label, xml, result, name in PROFILE_CASES:
         (folder / "case.xml").write_bytes(xml)
-        out = prefix32.wine(str(folder / "probe.exe"), "profile", "case.xml", cwd=folder)
+        out = native.wine(str(folder / "probe.exe"), "profile", "case.xml", cwd=folder)
         if out.stdout.decode().strip() != f"result={result} name=[{name}]":
             failures.append((label, out.stdout.decode().strip()))
-    out = prefix32.wine(str(folder / "probe.exe"), "profile", "missing.xml", cwd=folder)
+    out = native.wine(str(folder / "probe.exe"), "profile", "missing.xml", cwd=folder)
     if out.stdout.decode().strip() != "result=false name=[Flash.hdr]":
         failures.append(("missing", out.stdout.decode()))
     assert failures == []
@@ -232,18 +233,18 @@ def test_profile_naming_an_image_writes_it_under_that_name(prefix, workdir):
     (b'<root><command type="flash" image="C:\\t\\abs.hdr"/></root>', "C:\\t\\abs.hdr"),
     (b'<root><command type="flash" image=".."/></root>', ".."),
 ])
-def test_image_name_that_is_not_a_plain_file_name_fails(prefix32, make_workdir, profile, shown):
-    folder = make_workdir(prefix32)
-    for stray in (folder.parent / "up.hdr", prefix32.drive_c / "t" / "abs.hdr"):
+def test_image_name_that_is_not_a_plain_file_name_fails(native, make_workdir, profile, shown):
+    folder = make_workdir(native)
+    for stray in (folder.parent / "up.hdr", native.drive_c / "t" / "abs.hdr"):
         stray.unlink(missing_ok=True)
-    patch_entry(prefix32, folder / "setup.exe", 107, profile, folder.parent)
-    run = prefix32.run("setup.exe -x", folder)
+    patch_entry(native, folder / "setup.exe", 107, profile, folder.parent)
+    run = native.run("setup.exe -x", folder)
     assert run.exit_code == 2
     assert run.messages[-3:] == [
         f"BIOS image name is: {shown}",
         "fn_CreateInstallationFiles: BIOS image name is not a plain file name.", FAILED]
     assert not (folder.parent / "up.hdr").exists()
-    assert not (prefix32.drive_c / "t" / "abs.hdr").exists()
+    assert not (native.drive_c / "t" / "abs.hdr").exists()
     assert "ksmbios_data.htm" not in names(folder)
 
 
@@ -254,31 +255,31 @@ def test_profile_that_is_not_well_formed_fails(prefix, workdir):
     assert run.messages[-2:] == ["Could not get BIOS image name", FAILED]
 
 
-def test_planted_cabinet_library_is_not_loaded(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
-    shutil.copy(TOOLS / "planted_cabinet.dll", folder / "cabinet.dll")
-    shutil.copy(TOOLS / "probe.exe", folder)
+def test_planted_cabinet_library_is_not_loaded(native, make_workdir):
+    folder = make_workdir(native)
+    shutil.copy(native.tools / "planted_cabinet.dll", folder / "cabinet.dll")
+    shutil.copy(native.tools / "probe.exe", folder)
     override = {"WINEDLLOVERRIDES": "mscoree,mshtml=;cabinet=n,b"}
     # Control: a load by the bare name does pick the planted file here.
-    control = prefix32.run(f'"{prefix32.win_path(folder)}\\probe.exe" load CABINET', folder,
+    control = native.run(f'"{native.win_path(folder)}\\probe.exe" load CABINET', folder,
                            env=override)
     assert "planted cabinet.dll loaded" in control.all_messages
-    run = prefix32.run("setup.exe -x", folder, env=override)
+    run = native.run("setup.exe -x", folder, env=override)
     assert run.exit_code == 0
     assert "planted cabinet.dll loaded" not in run.all_messages
 
 
-def test_resource_writer(prefix32, make_workdir):
-    folder = make_workdir(prefix32)
-    shutil.copy(TOOLS / "probe.exe", folder)
+def test_resource_writer(native, make_workdir):
+    folder = make_workdir(native)
+    shutil.copy(native.tools / "probe.exe", folder)
     (folder / "old.bin").write_bytes(b"x" * 1000)
-    probe = f'"{prefix32.win_path(folder)}\\probe.exe" write'
+    probe = f'"{native.win_path(folder)}\\probe.exe" write'
     cases = [("200", "old.bin", None, b"neutral"),  # neutral preferred, older file replaced
              ("201", "empty.bin", None, b""),
              ("108", "missing.bin", "fn_CreateFileFromResource: hResource == 0", None),
              ("200", "no\\dir.bin", "fn_CreateFileFromResource: hFile == 0", None)]
     for entry, name, failure, content in cases:
-        run = prefix32.run(f"{probe} {entry} {name}", folder)
+        run = native.run(f"{probe} {entry} {name}", folder)
         if failure:
             assert run.all_messages == [failure]
             assert not (folder / name.replace("\\", "/")).exists()

@@ -7,15 +7,20 @@ import subprocess
 import sys
 import time
 
-from conftest import BUILD, ROOT, TOOLS, z_path
+import pytest
+
+from conftest import FLAVOURS, ROOT, z_path
 
 sys.path.insert(0, str(ROOT / "scripts"))
 from code_size import code_size  # noqa: E402
 
-CODE_LIMIT = 256 * 1024
-ARTIFACTS = ["setup.exe", "setup-pack.exe", "kit/QMB.cab", "kit/QMB64.cab", "kit/Runvex.cab",
-             "kit/runvex64.cab", "kit/QTMStandaloneSvc.cab", "kit/uninst.exe",
-             "kit/StopHWIX.exe", "kit/ksmbios_data.htm", "kit/!Readme.txt"]
+# The 32-bit limit is the one administrators were promised; the 64-bit one was set from its
+# measured 179 KiB, with about 20 KiB to grow.
+CODE_LIMITS = {32: 256 * 1024, 64: 200 * 1024}
+KIT_FILES = ["QMB.cab", "QMB64.cab", "Runvex.cab", "runvex64.cab", "QTMStandaloneSvc.cab",
+             "uninst.exe", "StopHWIX.exe", "ksmbios_data.htm", "!Readme.txt"]
+ARTIFACTS = (["setup.exe", "setup-pack.exe", "setup64.exe", "setup-pack64.exe"] +
+             [f"{kit}/{name}" for kit in ("kit", "kit64") for name in KIT_FILES])
 
 
 def release(tmp_path, name):
@@ -39,19 +44,23 @@ def test_two_release_builds_are_byte_identical_and_summed(tmp_path):
         assert (first / name).read_bytes() == (second / name).read_bytes(), name
 
 
-def test_setup_code_stays_small():
-    total, resources, code = code_size(BUILD / "setup.exe")
+@pytest.mark.parametrize("bits", [32, 64])
+def test_setup_code_stays_small(bits):
+    setup = FLAVOURS[bits].setup_exe
+    total, resources, code = code_size(setup)
     assert resources > 0
-    assert code <= CODE_LIMIT, f"setup.exe code is {code} bytes, over {CODE_LIMIT}"
+    limit = CODE_LIMITS[bits]
+    assert code <= limit, f"{setup.name} code is {code} bytes, over {limit}"
 
 
-def test_version_resources_come_from_the_project_version(prefix32):
+def test_version_resources_come_from_the_project_version(native):
     version = re.search(r"project\(setup VERSION (\d+\.\d+\.\d+)",
                         (ROOT / "CMakeLists.txt").read_text()).group(1)
-    for exe, description in (("setup.exe", "BIOS task package setup"),
-                             ("setup-pack.exe", "BIOS task package builder")):
-        out = prefix32.wine(str(TOOLS / "probe.exe"), "version", z_path(BUILD / exe)).stdout
+    suffix = " (64-bit)" if native.flavour.bits == 64 else ""
+    for exe, description in ((native.setup_exe, "BIOS task package setup" + suffix),
+                             (native.pack_exe, "BIOS task package builder" + suffix)):
+        out = native.wine(str(native.tools / "probe.exe"), "version", z_path(exe)).stdout
         fields = dict(line.split("=", 1) for line in out.decode().splitlines())
         assert fields == {"FileVersion": version, "ProductVersion": version,
                           "ProductName": "BIOS task package", "FileDescription": description,
-                          "OriginalFilename": exe}
+                          "OriginalFilename": exe.name}

@@ -5,7 +5,7 @@ import shutil
 
 import pytest
 
-from conftest import BUILD, PeakMemory, patch_entry, wait_for_batch
+from conftest import PeakMemory, make_target, patch_entry, wait_for_batch
 
 JAPANESE = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
 OK_END = ["fn_Install: Call to Runvex.exe successfull", "Is not shutdown", "fn_Cleanup"]
@@ -16,17 +16,17 @@ def as_bytes(message):
     return message.encode("latin-1")
 
 
-def test_code_page_932_trail_byte_backslash(prefix32, make_workdir):
-    base = make_workdir(prefix32)
+def test_code_page_932_trail_byte_backslash(native, make_workdir):
+    base = make_workdir(native)
     profile = '<root><command type="flash" image="表.hdr"/></root>'.encode("utf-8")
-    patch_entry(prefix32, base / "setup.exe", 107, profile, base)
+    patch_entry(native, base / "setup.exe", 107, profile, base)
     folder = base / "表dir"
     folder.mkdir()
     shutil.move(str(base / "setup.exe"), folder / "表.exe")
     # A reboot keeps the batch on disk, so its whole text can be read.
-    kept = prefix32.run("表.exe -l --reboot", folder, env=JAPANESE)
+    kept = native.run("表.exe -l --reboot", folder, env=JAPANESE)
     assert kept.exit_code == 0
-    w = prefix32.win_path(folder).encode("cp932")
+    w = native.win_path(folder).encode("cp932")
     assert b"\x95\x5c" in w
     batch = (folder / "delzrph.bat").read_bytes()
     assert batch.startswith(b'@echo off\r\n\r\ndel /Q "' + w + b'\\profile.xml"\r\n')
@@ -36,7 +36,7 @@ def test_code_page_932_trail_byte_backslash(prefix32, make_workdir):
         "BIOS image name is: 表.hdr".encode("cp932")
     assert (folder / "表.hdr").exists()
 
-    run = prefix32.run("表.exe -l", folder, env=JAPANESE)
+    run = native.run("表.exe -l", folder, env=JAPANESE)
     assert run.exit_code == 0
     assert run.messages[-3:] == OK_END
     assert "nResult = 0" in (folder / "表.log").read_text()
@@ -58,13 +58,13 @@ def long_folder(base, total_length, win_path):
     (240, "-x -l", 2, True),
     (252, "-l", 3, False),    # not even the log fits
 ])
-def test_working_directory_too_long_for_the_payload(prefix32, make_workdir, length, options,
+def test_working_directory_too_long_for_the_payload(native, make_workdir, length, options,
                                                     code, log):
-    base = make_workdir(prefix32)
-    folder = long_folder(base, length, prefix32.win_path)
+    base = make_workdir(native)
+    folder = long_folder(base, length, native.win_path)
     (folder / "profile.xml").write_text("not ours")
     # Started by its full path from elsewhere: the long folder is only the current directory.
-    run = prefix32.run(f"{prefix32.win_path(base)}\\setup.exe {options}", folder)
+    run = native.run(f"{native.win_path(base)}\\setup.exe {options}", folder)
     assert run.exit_code == code
     expected = ["fn_CheckOS: Operating System supported",
                 "fn_CreateInstallationFiles: Working directory path too long.",
@@ -79,22 +79,25 @@ def test_working_directory_too_long_for_the_payload(prefix32, make_workdir, leng
     assert len(run.all_messages) == len(run.messages)
 
 
-def test_longest_working_directory_that_fits(prefix32, make_workdir):
-    base = make_workdir(prefix32)
-    folder = long_folder(base, 259 - len("\\ZunaClientModule64.exe"), prefix32.win_path)
+def test_longest_working_directory_that_fits(native, make_workdir):
+    base = make_workdir(native)
+    folder = long_folder(base, 259 - len("\\ZunaClientModule64.exe"), native.win_path)
     shutil.move(str(base / "setup.exe"), folder / "setup.exe")
-    run = prefix32.run("setup.exe", folder)
+    run = native.run("setup.exe", folder)
     assert run.exit_code == 0
     assert run.messages[-3:] == OK_END
     assert wait_for_batch(folder)
     assert [p.name for p in folder.iterdir()] == ["setup.exe"]
 
 
-@pytest.mark.parametrize("arch,version", [("win32", "win2k"), ("win32", "winxp"),
-                                          ("win32", "win7"), ("win32", "win10"),
-                                          ("win64", "win7"), ("win64", "win10")])
-def test_whole_run_on_windows_versions(request, make_workdir, arch, version):
-    prefix = request.getfixturevalue("prefix32" if arch == "win32" else "prefix64")
+# The 64-bit setup meets the versions a 64-bit Windows had: XP x64 and Server 2003 (5.2), 7, 10.
+@pytest.mark.parametrize("combination,version", [
+    ("setup32-win32", "win2k"), ("setup32-win32", "winxp"), ("setup32-win32", "win7"),
+    ("setup32-win32", "win10"), ("setup32-wow64", "win7"), ("setup32-wow64", "win10"),
+    ("setup64-win64", "winxp64"), ("setup64-win64", "win2003"), ("setup64-win64", "win7"),
+    ("setup64-win64", "win10")])
+def test_whole_run_on_windows_versions(request, make_workdir, combination, version):
+    prefix = make_target(request, combination)
     name = f"ver_{version}.exe"
     folder = make_workdir(prefix, exe_name=name)
     prefix.set_version(name, version)
@@ -102,19 +105,18 @@ def test_whole_run_on_windows_versions(request, make_workdir, arch, version):
     assert run.exit_code == 0
     assert run.messages[0] == "fn_CheckOS: Operating System supported"
     assert run.messages[-3:] == OK_END
-    module = "ZunaClientModule64" if arch == "win64" else "ZunaClientModule32"
-    assert run.child_messages(module)
+    assert run.child_messages(prefix.client_module)
     assert wait_for_batch(folder)
     assert sorted(p.name for p in folder.iterdir()) == [name, f"ver_{version}.log"]
 
 
-def test_payload_is_mapped_not_copied_into_private_memory(prefix32, make_workdir):
+def test_payload_is_mapped_not_copied_into_private_memory(native, make_workdir):
     """A large payload must not grow the setup's private memory: the executable's sections are
     page-aligned in the file, so the loader maps the payload instead of reading it in."""
-    folder = make_workdir(prefix32)
+    folder = make_workdir(native)
     (folder / "bios.bin").write_bytes(os.urandom(48 * 1024 * 1024))
     (folder / "profile.xml").write_bytes(b"<root/>")
-    build = prefix32.wine(str(BUILD / "setup-pack.exe"), "build", "--template", "setup.exe",
+    build = native.wine(str(native.pack_exe), "build", "--template", "setup.exe",
                           "--profile", "profile.xml", "--bios", "bios.bin", "--out", "big.exe",
                           cwd=folder)
     assert build.returncode == 0
@@ -124,7 +126,7 @@ def test_payload_is_mapped_not_copied_into_private_memory(prefix32, make_workdir
         run_dir.mkdir()
         shutil.copy(folder / exe, run_dir / exe)
         with PeakMemory(exe) as memory:
-            assert prefix32.wine(str(run_dir / exe), "-x", cwd=run_dir).returncode == 0
+            assert native.wine(str(run_dir / exe), "-x", cwd=run_dir).returncode == 0
         peaks[exe] = memory.peak
     assert (folder / "big_exe" / "Flash.hdr").stat().st_size == 48 * 1024 * 1024
     assert 0 < peaks["setup.exe"] and peaks["big.exe"] - peaks["setup.exe"] < 4 * 1024 * 1024
