@@ -2,6 +2,7 @@
 (WOW64), the 64-bit setup in a 64-bit prefix. Combinations this machine cannot run are skipped
 with the reason."""
 
+import hashlib
 import os
 import re
 import shutil
@@ -264,13 +265,19 @@ def wow64(request):
     return make_target(request, "setup32-wow64")
 
 
+def folder_name(test_name):
+    """A folder name for a test: readable, and unique also where Windows ignores case (the
+    parameters "-L" and "/l" would otherwise share one folder)."""
+    digest = hashlib.sha1(test_name.encode()).hexdigest()[:8]
+    return re.sub(r"[^A-Za-z0-9]+", "_", test_name)[:50] + "_" + digest
+
+
 @pytest.fixture
 def make_workdir(request):
     """Makes a fresh folder on drive C of a prefix, holding a copy of the target's setup."""
 
     def make(target, suffix="", exe=None, exe_name="setup.exe"):
-        name = re.sub(r"[^A-Za-z0-9]+", "_", request.node.name)[:60] + suffix
-        folder = target.drive_c / "t" / name
+        folder = target.drive_c / "t" / (folder_name(request.node.name) + suffix)
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
         shutil.copy(exe or target.setup_exe, folder / exe_name)

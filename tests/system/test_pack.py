@@ -1,13 +1,12 @@
 """setup-pack: building a task package from the template and listing it."""
 
 import hashlib
-import re
 import shutil
 import struct
 
 import pytest
 
-from conftest import FLAVOURS, ROOT
+from conftest import FLAVOURS, ROOT, folder_name
 DATA = ROOT / "kit" / "data"
 FLASH_PROFILE = b'<root><command type="bootstatus"/><command type="flash" image="A01.hdr"/></root>'
 SCHEMA = b'<root schemaVersion="2.0"><setting name="x"/></root>'
@@ -18,7 +17,7 @@ KIT_FILES = ["runvex64.cab", "QMB64.cab", "QMB.cab", "Runvex.cab", "uninst.exe",
 
 @pytest.fixture
 def packdir(native, request):
-    folder = native.drive_c / "pack" / re.sub(r"[^A-Za-z0-9]+", "_", request.node.name)[:60]
+    folder = native.drive_c / "pack" / folder_name(request.node.name)
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     shutil.copy(native.setup_exe, folder / "template.exe")
