@@ -8,33 +8,49 @@ constexpr char kCleanupMessage[] = "fn_Cleanup";
 constexpr DWORD kBatchFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr DWORD kBatchCreationFlags = CREATE_SUSPENDED | IDLE_PRIORITY_CLASS;
 constexpr char kInterpreterFile[] = "cmd.exe";
-constexpr char kInterpreterCommand[] = "cmd.exe /c ";
+
+// The batch text in the OEM code page, the one the interpreter reads batch files in; empty when
+// the working directory has no exact OEM name (it is then unresolved and no batch is written).
+std::string OemCleanupBatchText() {
+    std::string directory;
+    std::string image;
+    if (!platform::ToOemExactly(platform::FromAnsi(g_SetupState.WorkingDirectory), directory)) {
+        return {};
+    }
+    // An image name without an exact OEM name was refused and never written.
+    if (!platform::ToOemExactly(g_SetupState.BiosImageName, image)) image.clear();
+    return CleanupBatchText(directory, image, platform::IsOemLeadByte);
+}
 }  // namespace
 
 void WriteCleanupBatch() {
     std::string path = WorkingPath(kCleanupBatchName);
     if (path.empty()) return;
-    DeleteFileA(path.c_str());
+    std::string text = OemCleanupBatchText();
+    if (text.empty()) return;
+    platform::DeleteReplaceable(path.c_str());
     platform::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           kBatchFileFlags, nullptr));
     if (!file.valid()) return;
-    std::string text =
-        CleanupBatchText(g_SetupState.WorkingDirectory,
-                         platform::ToAnsi(g_SetupState.BiosImageName), platform::IsAnsiLeadByte);
     platform::DebugText(text);
     DWORD written = 0;
-    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+        written == text.size()) {
+        g_SetupState.CleanupBatchWritten = 1;
+    }
 }
 
 void fn_Cleanup() {
     platform::DebugText(kCleanupMessage);
     if (g_SetupState.RebootPending) return;
-    if (WorkingPath(kCleanupBatchName).empty()) return;
-    // The interpreter by its full path, and the batch by its bare name in the working directory:
-    // a command line holding the directory would let the interpreter expand a % in it.
+    // Only a batch this run wrote: a leftover or planted one is never started.
+    if (!g_SetupState.CleanupBatchWritten) return;
+    std::string batchPath = WorkingPath(kCleanupBatchName);
     std::string interpreter = platform::SystemFilePath(kInterpreterFile);
-    if (interpreter.empty()) return;
-    std::string commandLine = std::string(kInterpreterCommand) + kCleanupBatchName;
+    if (batchPath.empty() || interpreter.empty()) return;
+    // The interpreter inherits it; the setup itself is about to end.
+    if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str())) return;
+    std::string commandLine = CleanupCommandLine(g_SetupState.WorkingDirectory);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

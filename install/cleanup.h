@@ -12,9 +12,27 @@ constexpr char kCleanupBatchName[] = "delzrph.bat";
 std::string CleanupBatchText(const std::string& workingDirectory, const std::string& imageName,
                              LeadBytePredicate isLeadByte);
 
-// Writes delzrph.bat into the working directory, replacing an older one.
+// True when `name` (ANSI), compared as Windows compares file names (letters without case,
+// trailing dots and blanks dropped), is one the setup itself writes, reads or removes in the
+// working directory: a payload file or archive, a client module, the layer folder, the batch, the
+// reboot marker, the executable's own name or its result log's. An image of such a name would
+// overwrite or remove it.
+bool IsSetupOwnName(const std::string& name, const std::string& executableName,
+                    LeadBytePredicate isLeadByte);
+
+// The environment variable that holds the batch's full path for the interpreter.
+constexpr char kCleanupBatchVariable[] = "SETUP_CLEANUP_BATCH";
+
+// The interpreter's command line for the batch in the working directory W, which is also its
+// current directory. Never with W itself in it, where the interpreter would expand a % of W:
+// the bare batch name for a drive path; for a UNC path, where the interpreter does not keep W as
+// its current directory, the full path taken from kCleanupBatchVariable, which it expands once.
+// No AutoRun commands (/d), no delayed expansion of a ! in a name (/v:off).
+std::string CleanupCommandLine(const std::string& workingDirectory);
+
+// Writes delzrph.bat into the working directory, replacing an older one, read-only or not.
 void WriteCleanupBatch();
 
 // Starts the batch hidden, at idle priority, and returns without waiting; nothing is started
-// while a reboot is pending.
+// while a reboot is pending or when this run did not write the batch.
 void fn_Cleanup();

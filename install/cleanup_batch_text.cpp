@@ -1,13 +1,20 @@
+#include <vector>
+
 #include "install/cleanup.h"
+#include "install/install_sequence.h"
+#include "payload/payload_store.h"
 #include "payload/profile_reader.h"
+#include "setup/result_log.h"
 
 namespace {
 
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kEchoOff[] = "@echo off";
-constexpr char kDelete[] = "del /Q ";
+constexpr char kDelete[] = "del /F /Q ";
 constexpr char kRemoveTree[] = "rmdir /S /Q ";
 constexpr char kLayerFolder[] = "hwixqmb";
+constexpr char kInterpreterOptions[] = "cmd.exe /d /v:off /c ";
+constexpr char kUncPrefix[] = "\\\\";
 
 constexpr const char* kFilesBeforeImage[] = {"profile.xml", "schema.xml", "bootdevices.xml"};
 constexpr const char* kFilesAfterImage[] = {"StopHWIX.exe", "ZunaClientModule32.exe",
@@ -41,7 +48,50 @@ class BatchText {
     std::string text_;
 };
 
+// The name as Windows compares it: trailing dots and blanks dropped, ASCII letters folded, the
+// trail bytes of double-byte characters kept as they are.
+std::string ComparableName(const std::string& name, LeadBytePredicate isLeadByte) {
+    std::string folded = name;
+    while (!folded.empty() && (folded.back() == '.' || folded.back() == ' ')) folded.pop_back();
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        if (IsDoubleByteAt(folded, i, isLeadByte)) {
+            ++i;
+        } else if (folded[i] >= 'A' && folded[i] <= 'Z') {
+            folded[i] = static_cast<char>(folded[i] - 'A' + 'a');
+        }
+    }
+    return folded;
+}
+
 }  // namespace
+
+bool IsSetupOwnName(const std::string& name, const std::string& executableName,
+                    LeadBytePredicate isLeadByte) {
+    std::vector<std::string> own = {kLayerFolder, kRebootMarker};
+    for (const char* file : kFilesBeforeImage) own.push_back(file);
+    for (const char* file : kFilesAfterImage) own.push_back(file);
+    for (const char* file : kFilesAfterLayer) own.push_back(file);
+    for (const PayloadEntryInfo& entry : kPayloadEntries) {
+        if (entry.writtenAs != nullptr) own.push_back(entry.writtenAs);
+    }
+    if (!executableName.empty()) {
+        own.push_back(executableName);
+        own.push_back(ResultLogFileName(executableName, isLeadByte));
+    }
+    const std::string wanted = ComparableName(name, isLeadByte);
+    for (const std::string& candidate : own) {
+        if (ComparableName(candidate, isLeadByte) == wanted) return true;
+    }
+    return false;
+}
+
+std::string CleanupCommandLine(const std::string& workingDirectory) {
+    if (workingDirectory.compare(0, 2, kUncPrefix) != 0) {
+        return kInterpreterOptions + std::string(kCleanupBatchName);
+    }
+    // /c strips the outer quotes and keeps the inner ones around the expanded path.
+    return kInterpreterOptions + std::string("\"\"%") + kCleanupBatchVariable + "%\"\"";
+}
 
 std::string CleanupBatchText(const std::string& workingDirectory, const std::string& imageName,
                              LeadBytePredicate isLeadByte) {

@@ -22,7 +22,6 @@ constexpr DWORD kServiceStatusBufferSize = 8192;
 constexpr char kServiceStopper[] = "StopHWIX.exe";
 constexpr char kLayerInstaller[] = "hwixqmb\\Setup.exe";
 constexpr char kLayerInstallerCommandLine[] = "-l -s";
-constexpr char kRebootMarker[] = "reboot.txt";
 constexpr char kStopVerb[] = "stop";
 constexpr char kStartVerb[] = "start";
 constexpr int kServiceStopperFailed = 5;
@@ -42,6 +41,8 @@ constexpr char kClientSucceeded[] = "fn_Install: Call to Runvex.exe successfull"
 constexpr char kMarkerFound[] = "Is shutdown";
 constexpr char kMarkerAbsent[] = "Is not shutdown";
 constexpr char kDirectoryTooLong[] = "fn_Install: Working directory path too long.";
+constexpr char kDirectoryUnnamed[] =
+    "fn_Install: Working directory path has no exact name in the system code pages.";
 
 struct ChildRun {
     bool endedInTime = false;
@@ -66,11 +67,11 @@ ChildRun RunChild(const char* applicationName, std::string commandLine) {
     return run;
 }
 
-// Runs a program that lies in the working directory; a path that does not fit fails as a
-// missing program would.
+// Runs a program that lies in the working directory; a path that does not fit, or a file this
+// run did not write (a leftover or planted one), fails as a missing program would.
 bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine) {
     std::string application = WorkingPath(relativePath);
-    if (application.empty()) return false;
+    if (application.empty() || !WasWrittenByThisRun(relativePath)) return false;
     return RunChild(application.c_str(), commandLine).endedInTime;
 }
 
@@ -107,8 +108,9 @@ int InstallInstrumentationLayer() {
 }
 
 int RunClientModule(const char* text) {
-    std::string modulePath = WorkingPath(ClientModuleFileName(g_SetupState.Is64BitWindows != 0));
-    if (modulePath.empty()) return kNoExitCode;
+    const char* module = ClientModuleFileName(g_SetupState.Is64BitWindows != 0);
+    std::string modulePath = WorkingPath(module);
+    if (modulePath.empty() || !WasWrittenByThisRun(module)) return kNoExitCode;
     ChildRun run = RunChild(nullptr, ClientModuleCommandLine(modulePath, text));
     if (!run.exitCodeKnown) return kNoExitCode;
     return static_cast<int>(run.exitCode);
@@ -124,7 +126,7 @@ int CheckRebootMarker() {
             return 0;
         }
     }
-    DeleteFileA(kRebootMarker);
+    platform::DeleteReplaceable(kRebootMarker);
     platform::DebugText(kMarkerFound);
     return 1;
 }
@@ -132,7 +134,8 @@ int CheckRebootMarker() {
 int fn_Install(const char* text) {
     // A child that could not be named in full must never be started by a cut path.
     if (!PayloadPathsFit()) {
-        platform::DebugText(kDirectoryTooLong);
+        platform::DebugText(g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed
+                                                                 : kDirectoryTooLong);
         return kExitClientModuleFailed;
     }
     const bool serviceActive = IsInstrumentationServiceRunning() != 0;

@@ -4,19 +4,25 @@
 
 #include <string>
 
+// Left by the client module when the task goes on after a restart; the setup reads and removes it.
+constexpr char kRebootMarker[] = "reboot.txt";
+
 // Returns 0 when the client module succeeded, 3 otherwise.
 int fn_Install(const char* text);
 
 // Non-zero when the service "hwix" exists and is in any state but stopped.
 int IsInstrumentationServiceRunning();
 
-// 0 when StopHWIX.exe was started with the verb and ended within the wait, else 5.
+// 0 when StopHWIX.exe (as this run wrote it) was started with the verb and ended within the
+// wait, else 5.
 int RunServiceStopper(const char* verb);
 
-// 0 when the layer's Setup.exe was started and ended within the wait, else 1.
+// 0 when the layer's Setup.exe (as this run wrote it) was started and ended within the wait,
+// else 1.
 int InstallInstrumentationLayer();
 
-// The client module's exit code, or 1 when the platform reports none.
+// The client module's exit code, or 1 when this run did not write it or the platform reports
+// none.
 int RunClientModule(const char* text);
 
 // 1 when the reboot marker was present (it is deleted), else 0.

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "install/cleanup.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
 #include "payload/payload_store.h"
@@ -76,6 +77,11 @@ std::string CheckBiosImage(const PackOptions& options) {
     if (!IsPlainFileName(image, platform::IsAnsiLeadByte)) {
         return "the profile's first flash command names the image \"" + image +
                "\", which is not a plain file name";
+    }
+    // The package's own name is not known here; the setup also refuses that one and its log's.
+    if (IsSetupOwnName(image, std::string(), platform::IsAnsiLeadByte)) {
+        return "the profile's first flash command names the image \"" + image +
+               "\", a name the setup uses for its own files";
     }
     if (options.bios.empty()) {
         return "the profile's first flash command names the image \"" + image +

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "install/cleanup.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
 #include "pack/sha256.h"
@@ -69,7 +70,8 @@ std::string ImageNameText(const platform::PayloadResource& profile) {
     }
     if (!flash.found) return platform::ToAnsi(kDefaultImageName);
     std::string image = platform::ToAnsi(flash.image);
-    if (!IsPlainFileName(image, platform::IsAnsiLeadByte)) {
+    if (!IsPlainFileName(image, platform::IsAnsiLeadByte) ||
+        IsSetupOwnName(image, std::string(), platform::IsAnsiLeadByte)) {
         return "none: \"" + image + "\" is refused, the setup ends with 2";
     }
     return image;

@@ -13,6 +13,7 @@
 #include "platform/files_processes.h"
 #include "setup/ansi_text.h"
 #include "setup/format_text.h"
+#include "setup/setup_state.h"
 
 namespace {
 
@@ -149,6 +150,8 @@ INT_PTR OpenDestination(const char* entryName) {
         WriteMessage(WithPath(kLongPathFormat, entryName));
         return kStop;
     }
+    // A leftover or planted read-only file of this name is replaced, never kept.
+    platform::MakeReplaceable(path.c_str());
     INT_PTR descriptor = FdiOpen(&path[0], kDestinationOpenFlags, kDestinationPermission);
     if (descriptor != kStop || GetLastError() != ERROR_PATH_NOT_FOUND) return descriptor;
     CreateFoldersOf(path);
@@ -173,6 +176,8 @@ void FinishDestination(const FDINOTIFICATION& notification) {
     }
     // After the times, so that a read-only entry still receives them.
     SetFileAttributesA(path.c_str(), notification.attribs & kKeptAttributes);
+    // Only now is every byte of the entry written.
+    RecordWrittenFile(path);
 }
 
 FNFDINOTIFY(FdiNotify) {

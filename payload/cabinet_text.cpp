@@ -1,5 +1,6 @@
 #include "payload/cabinet_text.h"
 
+#include "payload/device_names.h"
 #include "setup/format_text.h"
 
 namespace {
@@ -80,6 +81,7 @@ bool IsContainedEntryName(const std::string& name) {
         while (end < name.size() && !IsSeparator(name[end])) ++end;
         std::string component = name.substr(start, end - start);
         if (component != "." && IsDotsAndBlanksOnly(component)) return false;
+        if (IsDeviceName(component)) return false;
         start = end + 1;
     }
     return true;

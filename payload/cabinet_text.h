@@ -32,5 +32,5 @@ void SplitCabinetPath(const std::string& path, LeadBytePredicate isLeadByte, std
 
 // True when an entry name stays inside the destination folder: no drive or stream colon, no
 // leading separator, no component made only of dots and blanks other than ".", no empty
-// component. Both slashes count as separators.
+// component, no device name. Both slashes count as separators.
 bool IsContainedEntryName(const std::string& name);

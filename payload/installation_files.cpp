@@ -3,11 +3,13 @@
 #include <cstring>
 #include <string>
 
+#include "install/cleanup.h"
 #include "payload/cabinet_extractor.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"
 #include "platform/shell.h"
+#include "setup/result_log.h"
 #include "setup/setup_state.h"
 
 namespace {
@@ -24,6 +26,9 @@ constexpr char kImageNameRefused[] =
     "fn_CreateInstallationFiles: BIOS image name is not a plain file name.";
 constexpr char kImagePathTooLong[] = "fn_CreateInstallationFiles: BIOS image path too long.";
 constexpr char kDirectoryTooLong[] = "fn_CreateInstallationFiles: Working directory path too long.";
+constexpr char kDirectoryUnnamed[] =
+    "fn_CreateInstallationFiles: Working directory path has no exact name in the system code "
+    "pages.";
 // The longest name the setup itself builds under the working directory.
 constexpr char kLongestWorkingName[] = "ZunaClientModule64.exe";
 
@@ -72,10 +77,10 @@ bool WriteAndExtract(const CabinetStep& step, const char* destinationPrefix) {
 }
 
 bool UnpackLayer(const CabinetStep& step) {
-    DeleteFileA(step.archive);
+    platform::DeleteReplaceable(step.archive);
     DeleteTree(kLayerFolder);
     bool unpacked = WriteAndExtract(step, kLayerPrefix);
-    DeleteFileA(step.archive);
+    platform::DeleteReplaceable(step.archive);
     return unpacked;
 }
 
@@ -83,11 +88,11 @@ bool UnpackLayer(const CabinetStep& step) {
 bool UnpackIntoWorkingDirectory(const CabinetStep& step, bool earlierFailed) {
     bool unpacked = false;
     if (!earlierFailed) {
-        DeleteFileA(step.archive);
-        DeleteFileA(step.previousFile);
+        platform::DeleteReplaceable(step.archive);
+        platform::DeleteReplaceable(step.previousFile);
         unpacked = WriteAndExtract(step, kWorkingPrefix);
     }
-    DeleteFileA(step.archive);
+    platform::DeleteReplaceable(step.archive);
     return unpacked;
 }
 
@@ -100,8 +105,19 @@ bool UnpackCabinets() {
 }
 
 bool WritePlainFile(const PlainFileStep& step) {
-    DeleteFileA(step.deletedFirst);
+    platform::DeleteReplaceable(step.deletedFirst);
     return fn_CreateFileFromResource(step.entry, step.writtenAs) == 0;
+}
+
+// A name from the profile must never reach another directory or a device, replace or remove a
+// file the setup needs, or be one the cleanup batch cannot name in the interpreter's code page.
+bool IsAcceptableImageName(const std::wstring& wideName, const std::string& name) {
+    std::string oemName;
+    std::string executableName;
+    if (GetExecutableFileName(executableName) != 0) executableName.clear();
+    return platform::ToOemExactly(wideName, oemName) &&
+           IsPlainFileName(name, platform::IsAnsiLeadByte) &&
+           !IsSetupOwnName(name, executableName, platform::IsAnsiLeadByte);
 }
 
 bool WriteBiosImage() {
@@ -109,18 +125,20 @@ bool WriteBiosImage() {
         platform::DebugText(kNoImageName);
         return false;
     }
-    std::string name = platform::ToAnsi(g_SetupState.BiosImageName);
+    std::string name;
+    const bool exact = platform::ToAnsiExactly(g_SetupState.BiosImageName, name);
+    if (!exact) name = platform::ToAnsi(g_SetupState.BiosImageName);
     platform::DebugText(kImageNameLine + name);
-    // A name from the profile must never reach another directory or device.
-    if (!IsPlainFileName(name, platform::IsAnsiLeadByte)) {
+    if (!exact || !IsAcceptableImageName(g_SetupState.BiosImageName, name)) {
         platform::DebugText(kImageNameRefused);
+        g_SetupState.BiosImageName.clear();  // the batch gets no line for it
         return false;
     }
     if (WorkingPath(name).empty()) {
         platform::DebugText(kImagePathTooLong);
         return false;
     }
-    DeleteFileA(name.c_str());
+    platform::DeleteReplaceable(name.c_str());
     return fn_CreateFileFromResource(kPayloadBiosImage, name.c_str()) == 0;
 }
 
@@ -144,7 +162,10 @@ bool PayloadPathsFit() {
 int fn_CreateInstallationFiles() {
     // Nothing is written where not every file could be named, run and removed again.
     const bool pathsFit = PayloadPathsFit();
-    if (!pathsFit) platform::DebugText(kDirectoryTooLong);
+    if (!pathsFit) {
+        platform::DebugText(g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed
+                                                                 : kDirectoryTooLong);
+    }
     if (!pathsFit || !UnpackCabinets() || !WritePlainFiles()) {
         platform::DebugText(kNotAllCreated);
         return kExitFilesNotCreated;

@@ -2,6 +2,7 @@
 
 #include "platform/files_processes.h"
 #include "platform/resources.h"
+#include "setup/setup_state.h"
 
 namespace {
 constexpr char kNoModule[] = "fn_CreateFileFromResource: hModule == 0";
@@ -27,6 +28,8 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
     if (loaded == nullptr) return Fail(kNotLoaded);
     const void* bytes = LockResource(loaded);
     if (bytes == nullptr) return Fail(kNotLocked);
+    // A leftover or planted read-only file of this name is replaced, never kept.
+    platform::MakeReplaceable(fileName);
     platform::FileHandle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return Fail(kNotCreated);
@@ -35,5 +38,6 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
     if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
         return Fail(kNotWritten);
     }
+    RecordWrittenFile(fileName);
     return 0;
 }

@@ -32,5 +32,6 @@ extern const PayloadEntryInfo kPayloadEntries[13];
 const PayloadEntryInfo* FindPayloadEntry(unsigned id);
 
 // Writes entry `id` byte for byte to `fileName` (relative names resolve against the current
-// directory). Returns 0 when the file was written, 1 on failure.
+// directory), replacing a read-only file of that name. Returns 0 when the file was written
+// completely (and records it as written by this run), 1 on failure.
 int fn_CreateFileFromResource(unsigned short id, const char* fileName);

@@ -25,5 +25,6 @@ bool GetBiosImageName(const char* profilePath, std::wstring& name);
 bool IsFlashCommandType(const std::wstring& type);
 
 // True for a name that can only mean a file in the working directory: not empty, not "." or
-// "..", no path separator, drive colon, quote, wildcard or other character Windows refuses.
+// "..", no path separator, drive colon, quote, wildcard or other character Windows refuses, and
+// not a device name.
 bool IsPlainFileName(const std::string& ansiName, LeadBytePredicate isLeadByte);

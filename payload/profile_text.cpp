@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "payload/device_names.h"
 #include "payload/profile_reader.h"
 
 namespace {
@@ -30,5 +31,5 @@ bool IsPlainFileName(const std::string& ansiName, LeadBytePredicate isLeadByte) 
         unsigned char c = static_cast<unsigned char>(ansiName[i]);
         if (c < 32 || std::strchr(kForbiddenNameBytes, c) != nullptr) return false;
     }
-    return true;
+    return !IsDeviceName(ansiName);
 }

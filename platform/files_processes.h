@@ -117,6 +117,11 @@ inline bool IsAnsiLeadByte(unsigned char byte) {
     return IsDBCSLeadByte(byte) != FALSE;
 }
 
+// The OEM code page's lead-byte test: the command interpreter reads batch files in it.
+inline bool IsOemLeadByte(unsigned char byte) {
+    return IsDBCSLeadByteEx(CP_OEMCP, byte) != FALSE;
+}
+
 // Looks up an entry point of kernel32 that older Windows versions lack.
 FARPROC FindKernelEntryPoint(const char* name);
 
@@ -129,8 +134,24 @@ std::string SystemFilePath(const char* fileName);
 // Keeps DLLs planted beside the program (a download folder) from being loaded.
 void RestrictDllSearchPath();
 
-// Converts wide text to the ANSI code page.
+// Converts wide text to the ANSI code page; a character the code page lacks becomes its default
+// character, never a lookalike.
 std::string ToAnsi(const std::wstring& text);
+
+// Converts wide text to the ANSI (or OEM) code page only when every character has its own
+// encoding there: no lookalike, no default character. False otherwise.
+bool ToAnsiExactly(const std::wstring& text, std::string& converted);
+bool ToOemExactly(const std::wstring& text, std::string& converted);
+
+// The current directory as the platform holds it, in wide characters; empty on failure.
+std::wstring CurrentDirectory();
+
+// Clears the read-only attribute of an existing file, so that a leftover or planted file of a
+// name the setup writes can be replaced. Folders are left alone.
+void MakeReplaceable(const char* path);
+
+// Deletes a file, read-only or not; true when it is gone afterwards.
+bool DeleteReplaceable(const char* path);
 
 // Converts ANSI text to wide characters.
 std::wstring FromAnsi(const std::string& text);

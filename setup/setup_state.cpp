@@ -8,3 +8,35 @@ std::string WorkingPath(const std::string& name) {
     std::string path = g_SetupState.WorkingDirectory + '\\' + name;
     return FitsPathBuffer(path) ? path : std::string();
 }
+
+namespace {
+
+constexpr char kCurrentFolderPrefix[] = ".\\";
+
+// The form Windows opens: no ".\" in front, '/' read as '\', trailing dots and blanks dropped,
+// letters compared without case (the names looked up are ASCII, so folding ASCII suffices).
+std::string FoldedRelativePath(const std::string& relativePath) {
+    std::string path = relativePath.compare(0, 2, kCurrentFolderPrefix) == 0
+                           ? relativePath.substr(2)
+                           : relativePath;
+    while (!path.empty() && (path.back() == '.' || path.back() == ' ')) path.pop_back();
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return path;
+}
+
+}  // namespace
+
+void RecordWrittenFile(const std::string& relativePath) {
+    g_SetupState.WrittenFiles.push_back(FoldedRelativePath(relativePath));
+}
+
+bool WasWrittenByThisRun(const std::string& relativePath) {
+    const std::string folded = FoldedRelativePath(relativePath);
+    for (const std::string& written : g_SetupState.WrittenFiles) {
+        if (written == folded) return true;
+    }
+    return false;
+}

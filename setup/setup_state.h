@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The platform's path limit, terminator included; every path the setup builds must fit it.
 constexpr std::size_t kPathBufferSize = 260;
@@ -22,11 +23,16 @@ enum ExitCode : int {
 
 struct SetupState {
     std::string WorkingDirectory;  // no trailing backslash once resolved
+    // Set when the directory has no exact name in the ANSI and OEM code pages (it then stays
+    // unresolved, as one too long for a path buffer does).
+    int WorkingDirectoryUnnamed = 0;
     int WriteLog = 0;
     int ExtractOnly = 0;
     int Is64BitWindows = 0;  // set by fn_CheckOS from Is64BitWindows()
     int RebootPending = 0;
-    std::wstring BiosImageName;  // empty until the profile has been read
+    std::wstring BiosImageName;   // empty until the profile has been read, or when refused
+    int CleanupBatchWritten = 0;  // this run wrote delzrph.bat completely
+    std::vector<std::string> WrittenFiles;  // relative names this run wrote completely, folded
 };
 
 extern SetupState g_SetupState;
@@ -34,3 +40,9 @@ extern SetupState g_SetupState;
 // WorkingDirectory, a backslash and a name; empty when the directory is unresolved or the result
 // would not fit a path buffer.
 std::string WorkingPath(const std::string& name);
+
+// Notes that this run wrote the file at `relativePath` (".\" prefix optional) completely.
+void RecordWrittenFile(const std::string& relativePath);
+
+// True when this run wrote the file at `relativePath` completely: only such a file is started.
+bool WasWrittenByThisRun(const std::string& relativePath);

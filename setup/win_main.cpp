@@ -30,13 +30,26 @@ void ReadOptions(CommandLineOptions& options) {
     }
 }
 
+// The current directory, read in wide characters: the ANSI reading would give a lookalike
+// (another folder) for a character the code page lacks. It stays unresolved unless it has an
+// exact name in the ANSI code page (for paths) and the OEM code page (for the cleanup batch).
+std::string ExactWorkingDirectory() {
+    std::wstring current = platform::CurrentDirectory();
+    std::string ansi;
+    std::string oem;
+    if (current.empty()) return {};
+    if (!platform::ToAnsiExactly(current, ansi) || !platform::ToOemExactly(current, oem)) {
+        g_SetupState.WorkingDirectoryUnnamed = 1;
+        return {};
+    }
+    // A directory that does not fit stays unresolved; every later path then fails to fit too.
+    return FitsPathBuffer(ansi) ? ansi : std::string();
+}
+
 // Current directory, or the WOW64 system directory when a 32-bit process on 64-bit Windows
 // was started in the system directory (which the file system redirects there).
 void ResolveWorkingDirectory() {
-    char current[kPathBufferSize] = {};
-    DWORD length = GetCurrentDirectoryA(sizeof current, current);
-    // A directory that does not fit stays unresolved; every later path then fails to fit too.
-    g_SetupState.WorkingDirectory = length < sizeof current ? std::string(current, length) : "";
+    g_SetupState.WorkingDirectory = ExactWorkingDirectory();
     std::string system = platform::SystemDirectory();
     if (!kNative64BitBuild && g_SetupState.Is64BitWindows && !system.empty() &&
         system == g_SetupState.WorkingDirectory) {

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string line = text.substr(start, end - start);
         if (line.find('\n') != std::string::npos) std::abort();
         ++lines;
-        if (line.rfind("del /Q ", 0) == 0 || line.rfind("rmdir /S /Q ", 0) == 0) {
+        if (line.rfind("del /F /Q ", 0) == 0 || line.rfind("rmdir /S /Q ", 0) == 0) {
             ++commands;
             const std::string path = line.substr(line.find('"'));
             if (path.rfind(prefix, 0) != 0 || path.back() != '"') std::abort();
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (commands != (imageLine ? 13u : 12u) || lines != commands + 3) std::abort();
     if (w.find('%') == std::string::npos && image.find('%') == std::string::npos) {
         const std::size_t expected =
-            imageLine ? 343 + 13 * w.size() + image.size() : 331 + 12 * w.size();
+            imageLine ? 379 + 13 * w.size() + image.size() : 364 + 12 * w.size();
         if (text.size() != expected) std::abort();
     }
     return 0;

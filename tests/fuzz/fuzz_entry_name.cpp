@@ -1,5 +1,7 @@
 // Any cabinet entry name that the extractor accepts stays inside the destination when Windows
-// resolves it: components of dots and blanks only are taken as a step up, the worst reading.
+// resolves it: components of dots and blanks only are taken as a step up, the worst reading, and
+// no component names a device.
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -31,11 +33,33 @@ bool Escapes(const std::string& name) {
     return false;
 }
 
+// A device name in any component, read as Windows reads it (an independent rendering).
+bool NamesDevice(const std::string& name) {
+    static const char* const kDevices[] = {"CON",  "CONIN$", "CONOUT$", "NUL",  "AUX",  "PRN",
+                                           "COM1", "COM2",   "COM3",    "COM4", "COM5", "COM6",
+                                           "COM7", "COM8",   "COM9",    "LPT1", "LPT2", "LPT3",
+                                           "LPT4", "LPT5",   "LPT6",    "LPT7", "LPT8", "LPT9"};
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        std::string stem = name.substr(start, end - start);
+        stem = stem.substr(0, stem.find('.'));
+        stem.erase(stem.find_last_not_of(' ') + 1);
+        for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (const char* device : kDevices) {
+            if (stem == device) return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::string name = bytes.substr(0, bytes.find('\0'));
-    if (IsContainedEntryName(name) && Escapes(name)) std::abort();
+    if (IsContainedEntryName(name) && (Escapes(name) || NamesDevice(name))) std::abort();
     return 0;
 }

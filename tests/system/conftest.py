@@ -296,9 +296,9 @@ def z_path(unix_path):
     return "Z:" + str(Path(unix_path).resolve()).replace("/", "\\")
 
 
-def wait_for_batch(folder):
+def wait_for_batch(folder, seconds=BATCH_WAIT_SECONDS):
     """The cleanup batch runs after the setup has exited: wait until it has deleted itself."""
-    deadline = time.monotonic() + BATCH_WAIT_SECONDS
+    deadline = time.monotonic() + seconds
     batch = Path(folder) / "delzrph.bat"
     while batch.exists() and time.monotonic() < deadline:
         time.sleep(0.05)

@@ -88,7 +88,7 @@ def test_drive_root_working_directory(native):
         assert run.exit_code == 0
         assert log.read_bytes() == expected_log(0)
         batch = next(m for m in run.messages if m.startswith("@echo off"))
-        assert '\r\ndel /Q "C:\\profile.xml"\r\n' in batch
+        assert '\r\ndel /F /Q "C:\\profile.xml"\r\n' in batch
         assert wait_for_batch(native.drive_c)
         assert set(native.drive_c.iterdir()) == before | {log}
     finally:
@@ -111,7 +111,7 @@ def test_system_directory_on_64_bit_windows_becomes_the_wow64_directory(wow64, m
         assert (syswow64 / "wowcase.log").read_bytes() == expected_log(0)
         assert not (system32 / "wowcase.log").exists()
         batch = next(m for m in run.messages if m.startswith("@echo off"))
-        assert 'del /Q "C:\\windows\\syswow64\\profile.xml"' in batch
+        assert 'del /F /Q "C:\\windows\\syswow64\\profile.xml"' in batch
         assert wait_for_batch(syswow64)
         assert set(syswow64.iterdir()) == before | {syswow64 / "wowcase.log"}
     finally:
@@ -132,7 +132,7 @@ def test_native_64_bit_setup_keeps_the_system_directory(request, make_workdir):
         assert run.exit_code == 0
         assert log.read_bytes() == expected_log(0)
         batch = next(m for m in run.messages if m.startswith("@echo off"))
-        assert 'del /Q "C:\\windows\\system32\\profile.xml"' in batch
+        assert 'del /F /Q "C:\\windows\\system32\\profile.xml"' in batch
         assert run.child_messages("ZunaClientModule64")
         assert wait_for_batch(system32)
         assert set(system32.iterdir()) == before | {log}

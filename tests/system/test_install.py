@@ -29,13 +29,13 @@ def names(folder):
 def expected_batch(w, image="Flash.hdr"):
     w = w.replace("%", "%%")
     lines = ["@echo off", ""]
-    lines += [f'del /Q "{w}\\{n}"' for n in ("profile.xml", "schema.xml", "bootdevices.xml")]
+    lines += [f'del /F /Q "{w}\\{n}"' for n in ("profile.xml", "schema.xml", "bootdevices.xml")]
     if image:
-        lines.append(f'del /Q "{w}\\{image}"')
-    lines += [f'del /Q "{w}\\{n}"' for n in ("StopHWIX.exe", "ZunaClientModule32.exe",
+        lines.append(f'del /F /Q "{w}\\{image}"')
+    lines += [f'del /F /Q "{w}\\{n}"' for n in ("StopHWIX.exe", "ZunaClientModule32.exe",
                                                 "ZunaClientModule64.exe", "uninst.exe")]
     lines += [f'rmdir /S /Q "{w}\\hwixqmb"', ""]
-    lines += [f'del /Q "{w}\\{n}"' for n in ("ksmbios_data.htm", "!Readme.txt",
+    lines += [f'del /F /Q "{w}\\{n}"' for n in ("ksmbios_data.htm", "!Readme.txt",
                                                 "QTMStandaloneSvc.exe", "delzrph.bat")]
     return ("\r\n".join(lines) + "\r\n").encode("latin-1")
 
@@ -172,7 +172,8 @@ def test_extract_only_runs_no_install_and_writes_no_batch(native, make_workdir):
     assert run.child_messages("hwix Setup") == [] and "fn_Cleanup" not in run.messages
 
 
-def test_failed_platform_check_still_starts_an_older_batch(setup32, make_workdir):
+def test_failed_platform_check_never_starts_an_older_batch(setup32, make_workdir):
+    """Only a batch this run wrote is started: one left by an earlier run (or planted) stays."""
     name = "oldbatch.exe"
     folder = make_workdir(setup32, exe_name=name)
     setup32.set_version(name, "win98")
@@ -183,8 +184,8 @@ def test_failed_platform_check_still_starts_an_older_batch(setup32, make_workdir
     run = setup32.run(name, folder)
     assert run.exit_code == 1
     assert run.messages == ["fn_CheckOS: Operating System not supported", "fn_Cleanup"]
-    assert wait_for_batch(folder)
-    assert names(folder) == [name]
+    assert not wait_for_batch(folder, seconds=2)
+    assert names(folder) == ["delzrph.bat", "old.txt", name]
 
 
 def test_batch_that_cannot_be_written_keeps_the_run_going(native, make_workdir):

@@ -29,9 +29,9 @@ def test_code_page_932_trail_byte_backslash(native, make_workdir):
     w = native.win_path(folder).encode("cp932")
     assert b"\x95\x5c" in w
     batch = (folder / "delzrph.bat").read_bytes()
-    assert batch.startswith(b'@echo off\r\n\r\ndel /Q "' + w + b'\\profile.xml"\r\n')
-    assert b'\r\ndel /Q "' + w + "\\表.hdr".encode("cp932") + b'"\r\n' in batch
-    assert batch.endswith(b'del /Q "' + w + b'\\delzrph.bat"\r\n')
+    assert batch.startswith(b'@echo off\r\n\r\ndel /F /Q "' + w + b'\\profile.xml"\r\n')
+    assert b'\r\ndel /F /Q "' + w + "\\表.hdr".encode("cp932") + b'"\r\n' in batch
+    assert batch.endswith(b'del /F /Q "' + w + b'\\delzrph.bat"\r\n')
     assert as_bytes(next(m for m in kept.messages if m.startswith("BIOS image name is: "))) == \
         "BIOS image name is: 表.hdr".encode("cp932")
     assert (folder / "表.hdr").exists()

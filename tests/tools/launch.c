@@ -1,13 +1,15 @@
 /* launch.exe: runs the command line held by the environment variable LAUNCH_COMMAND_LINE
  * unchanged through CreateProcessA (the program is taken from its start), waits for it and exits
  * with its exit code. Wine's own start-up would requote arguments; this keeps the exact bytes a
- * test wants the setup to see. */
-#include <windows.h>
-
+ * test wants the setup to see. LAUNCH_DIRECTORY, when set, is the program's current directory
+ * (a UNC path, say, which a Unix current directory cannot express). */
 #include <stdio.h>
+#include <windows.h>
 
 int main(void) {
     char commandLine[40000];
+    char directory[MAX_PATH];
+    const char* currentDirectory = NULL;
     STARTUPINFOA startup;
     PROCESS_INFORMATION process;
     DWORD exitCode = 255;
@@ -19,7 +21,10 @@ int main(void) {
         fprintf(stderr, "launch: LAUNCH_COMMAND_LINE missing or too long\n");
         return 254;
     }
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    length = GetEnvironmentVariableA("LAUNCH_DIRECTORY", directory, sizeof directory);
+    if (length > 0 && length < sizeof directory) currentDirectory = directory;
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, currentDirectory, &startup,
+                        &process)) {
         fprintf(stderr, "launch: CreateProcessA failed, error %lu\n", GetLastError());
         return 253;
     }

@@ -81,15 +81,19 @@ TEST_P(EntryNameTest, StaysInsideTheDestination) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, EntryNameTest,
-    ::testing::Values(EntryCase{"setup.exe", true}, EntryCase{"QTMStandaloneSvc.exe ", true},
-                      EntryCase{"a\\b\\c.txt", true}, EntryCase{".\\a.txt", true},
-                      EntryCase{"a..b", true}, EntryCase{"..a", true},
-                      EntryCase{"..\\evil.txt", false}, EntryCase{"a\\..\\..\\x", false},
-                      EntryCase{"a/../x", false}, EntryCase{"../x", false},
-                      EntryCase{"\\Windows\\x.dll", false}, EntryCase{"/etc/x", false},
-                      EntryCase{"C:\\x", false}, EntryCase{"C:x", false},
-                      EntryCase{"a.txt:stream", false}, EntryCase{"..", false},
-                      EntryCase{"a\\.. \\x", false}, EntryCase{"a\\...\\x", false},
-                      EntryCase{"a\\\\x", false}, EntryCase{"a\\", false}, EntryCase{"", false}));
+    ::testing::Values(
+        EntryCase{"setup.exe", true}, EntryCase{"QTMStandaloneSvc.exe ", true},
+        EntryCase{"a\\b\\c.txt", true}, EntryCase{".\\a.txt", true}, EntryCase{"a..b", true},
+        EntryCase{"..a", true}, EntryCase{"..\\evil.txt", false}, EntryCase{"a\\..\\..\\x", false},
+        EntryCase{"a/../x", false}, EntryCase{"../x", false}, EntryCase{"\\Windows\\x.dll", false},
+        EntryCase{"/etc/x", false}, EntryCase{"C:\\x", false}, EntryCase{"C:x", false},
+        EntryCase{"a.txt:stream", false}, EntryCase{"..", false}, EntryCase{"a\\.. \\x", false},
+        EntryCase{"a\\...\\x", false}, EntryCase{"a\\\\x", false}, EntryCase{"a\\", false},
+        EntryCase{"", false},
+        // devices, in any component, case, extension, trailing dots or blanks
+        EntryCase{"nul", false}, EntryCase{"sub\\NUL.hdr", false}, EntryCase{"COM1 .txt", false},
+        EntryCase{"lpt9...", false}, EntryCase{"conin$", false}, EntryCase{"aux\\x.txt", false},
+        EntryCase{"a/prn.x.y", false}, EntryCase{"com0", true}, EntryCase{"com10", true},
+        EntryCase{"nul_", true}, EntryCase{"xcon", true}));
 
 }  // namespace

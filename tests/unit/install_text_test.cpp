@@ -7,7 +7,7 @@
 namespace {
 
 std::string Del(const std::string& path) {
-    return "del /Q \"" + path + "\"\r\n";
+    return "del /F /Q \"" + path + "\"\r\n";
 }
 
 std::string ExpectedBatch(const std::string& w, const std::string& image) {
@@ -30,8 +30,8 @@ std::string ExpectedBatch(const std::string& w, const std::string& image) {
 TEST(CleanupBatchText, KnownDirectoryAndImage) {
     std::string text = CleanupBatchText("C:\\Pkg", "Flash.hdr", IsSingleByte);
     EXPECT_EQ(text, ExpectedBatch("C:\\Pkg", "Flash.hdr"));
-    EXPECT_EQ(text.size(), 343u + 13 * 6 + 9);
-    EXPECT_EQ(text.substr(11, 2 + 27 + 2), "\r\ndel /Q \"C:\\Pkg\\profile.xml\"\r\n");
+    EXPECT_EQ(text.size(), 379u + 13 * 6 + 9);
+    EXPECT_EQ(text.substr(11, 2 + 30 + 2), "\r\ndel /F /Q \"C:\\Pkg\\profile.xml\"\r\n");
 }
 
 TEST(CleanupBatchText, DriveRoot) {
@@ -44,7 +44,8 @@ TEST(CleanupBatchText, PercentIsDoubled) {
 }
 
 TEST(CleanupBatchText, NoLineForAnEmptyOrRefusedImageName) {
-    for (const char* image : {"", ".", "..", "..\\Windows", "a\" & del C:\\x & \"", "C:x"}) {
+    for (const char* image : {"", ".", "..", "..\\Windows", "a\" & del C:\\x & \"", "C:x",
+                              "nul.hdr", "COM1", "lpt9 .bin", "CONIN$"}) {
         std::string text = CleanupBatchText("C:\\Pkg", image, IsSingleByte);
         EXPECT_EQ(text, ExpectedBatch("C:\\Pkg", "")) << image;
         EXPECT_EQ(text.find("\"C:\\Pkg\\\""), std::string::npos);
@@ -60,6 +61,57 @@ TEST(CleanupBatchText, DoubleByteImageNameKept) {
     const std::string image = "\x95\x5c.hdr";
     EXPECT_EQ(CleanupBatchText("C:\\\x95\x5c", image, IsCodePage932LeadByte),
               ExpectedBatch("C:\\\x95\x5c", image));
+}
+
+struct OwnNameCase {
+    const char* name;
+    bool own;
+};
+
+class SetupOwnNameTest : public ::testing::TestWithParam<OwnNameCase> {};
+
+// An image of such a name would replace a payload file, remove the batch while it runs, be taken
+// for the reboot marker, or delete the setup or its log.
+TEST_P(SetupOwnNameTest, AsWindowsComparesNames) {
+    EXPECT_EQ(IsSetupOwnName(GetParam().name, "task 1.exe", IsSingleByte), GetParam().own)
+        << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SetupOwnNameTest,
+    ::testing::Values(OwnNameCase{"delzrph.bat", true}, OwnNameCase{"DELZRPH.BAT", true},
+                      OwnNameCase{"reboot.txt", true}, OwnNameCase{"profile.xml.", true},
+                      OwnNameCase{"Schema.xml ", true}, OwnNameCase{"bootdevices.xml", true},
+                      OwnNameCase{"StopHWIX.exe", true},
+                      OwnNameCase{"zunaclientmodule64.exe", true},
+                      OwnNameCase{"ZunaClientModule32.exe", true}, OwnNameCase{"uninst.exe", true},
+                      OwnNameCase{"hwixqmb", true}, OwnNameCase{"ksmbios_data.htm", true},
+                      OwnNameCase{"!readme.txt", true}, OwnNameCase{"QTMStandaloneSvc.exe", true},
+                      OwnNameCase{"qmb.cab", true}, OwnNameCase{"RUNVEX64.CAB", true},
+                      OwnNameCase{"task 1.exe", true}, OwnNameCase{"Task 1.LOG", true},
+                      OwnNameCase{"Flash.hdr", false}, OwnNameCase{"profile.xml.bak", false},
+                      OwnNameCase{"task 1.log.hdr", false}, OwnNameCase{"reboot", false},
+                      OwnNameCase{"setup.exe", false}));
+
+TEST(SetupOwnName, WithoutTheExecutableNameOnlyTheFixedNames) {
+    EXPECT_TRUE(IsSetupOwnName("delzrph.bat", "", IsSingleByte));
+    EXPECT_FALSE(IsSetupOwnName(".log", "", IsSingleByte));
+    EXPECT_FALSE(IsSetupOwnName("", "", IsSingleByte));
+}
+
+TEST(SetupOwnName, TrailBytesAreNotFolded) {
+    // 0x95 0x41 and 0x95 0x61 are two different characters of code page 932.
+    EXPECT_TRUE(IsSetupOwnName("\x95\x41.exe", "\x95\x41.exe", IsCodePage932LeadByte));
+    EXPECT_FALSE(IsSetupOwnName("\x95\x61.exe", "\x95\x41.exe", IsCodePage932LeadByte));
+}
+
+TEST(CleanupCommandLine, NeverHoldsTheWorkingDirectory) {
+    for (const char* w : {"C:\\Pkg", "C:", "C:\\a %PATH% b", "D:\\x!y"}) {
+        EXPECT_EQ(CleanupCommandLine(w), "cmd.exe /d /v:off /c delzrph.bat") << w;
+    }
+    for (const char* w : {"\\\\server\\share\\task", "\\\\srv\\a %PATH%"}) {
+        EXPECT_EQ(CleanupCommandLine(w), "cmd.exe /d /v:off /c \"\"%SETUP_CLEANUP_BATCH%\"\"") << w;
+    }
 }
 
 TEST(ClientModuleCommandLine, PathQuotedTailAppended) {

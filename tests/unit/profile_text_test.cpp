@@ -37,6 +37,12 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"a\tb", false}, NameCase{"\\\\server\\x", false},
                       // a lead byte never hides a line feed from the check
                       NameCase{"x\x8f\nshutdown -r", false}, NameCase{"x\xe4\r", false},
-                      NameCase{"x\x8f", true}));
+                      NameCase{"x\x8f", true},
+                      // a device takes the payload, whatever the extension
+                      NameCase{"nul.hdr", false}, NameCase{"NUL", false},
+                      NameCase{"Con.bin", false}, NameCase{"CONOUT$", false},
+                      NameCase{"com9.hdr", false}, NameCase{"LPT1 .hdr", false},
+                      NameCase{"prn.", false}, NameCase{"lpt0.hdr", true},
+                      NameCase{"null.hdr", true}, NameCase{"console.hdr", true}));
 
 }  // namespace
