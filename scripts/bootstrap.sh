@@ -11,12 +11,17 @@ packages=(
   clang libclang-rt-14-dev locales cabextract
 )
 
-# Wine's Japanese code page (932) for the foreign code page tests.
-ensure_japanese_locale() {
-  locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$' && return 0
-  sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen >/dev/null
+# Wine takes its code pages from the locale: Japanese (ANSI and OEM 932) and German (ANSI 1252,
+# OEM 850) for the foreign code page tests.
+ensure_locales() {
+  local missing=0 name
+  for name in ja_JP de_DE; do
+    locale -a 2>/dev/null | grep -qi "^$name.utf8$" && continue
+    missing=1
+    sed -i "s/^# *\($name.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" >> /etc/locale.gen
+  done
+  if [ $missing = 1 ]; then locale-gen >/dev/null; fi
 }
 
 missing=()
@@ -24,7 +29,7 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-  ensure_japanese_locale
+  ensure_locales
   exit 0
 fi
 
@@ -34,4 +39,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-ensure_japanese_locale
+ensure_locales

@@ -107,9 +107,14 @@ class Run:
 
 
 class Prefix:
-    def __init__(self, arch):
+    """A Wine prefix of one bitness, run as root or, with `user`, as that unprivileged user (for
+    whom a read-only file really cannot be written)."""
+
+    def __init__(self, arch, user=None):
         self.arch = arch
-        self.path = WINE_ROOT / arch
+        self.user = user
+        self.staged_names = set()
+        self.path = WINE_ROOT / (arch if user is None else f"{arch}-{user}")
         self.env = dict(os.environ)
         self.env.update(
             WINEPREFIX=str(self.path),
@@ -118,14 +123,42 @@ class Prefix:
             WINEDLLOVERRIDES="mscoree,mshtml=",
         )
         self.env.pop("DISPLAY", None)
+        if user is not None:
+            self.env.update(HOME=str(prepare_user_home(user)), USER=user, LOGNAME=user)
         if not (self.path / "system.reg").exists():
             self.path.parent.mkdir(parents=True, exist_ok=True)
+            if user is not None:
+                self.path.mkdir(exist_ok=True)
+                self.own(self.path)
             self.wine("wineboot", "-i", timeout=300)
             # The server of the first boot starts no new service in time; a fresh one does.
             self.stop()
-        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run(self.command("wineserver", "-p"), env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wine("wineboot")  # waits until the prefix is up
+
+    def command(self, *args):
+        """The command line that runs `args` as the prefix's user."""
+        return (["runuser", "-m", "-u", self.user, "--"] if self.user else []) + list(args)
+
+    def own(self, path):
+        """Gives a file or folder tree made by the tests to the prefix's user."""
+        if self.user is None:
+            return
+        subprocess.run(["chown", "-R", f"{self.user}:", str(path)], check=True)
+
+    def staged(self, folder, name):
+        """`folder` where the prefix's user can read it: a copy inside the prefix for a user
+        prefix (the checkout may lie where that user cannot go), else the folder itself."""
+        if self.user is None:
+            return folder
+        copy = self.drive_c / name
+        if name not in self.staged_names:
+            shutil.rmtree(copy, ignore_errors=True)
+            shutil.copytree(folder, copy)
+            self.own(copy)
+            self.staged_names.add(name)
+        return copy
 
     @property
     def drive_c(self):
@@ -140,7 +173,7 @@ class Prefix:
         full_env.update(env or {})
         # Files, not pipes: a child that outlives the run keeps inherited descriptors open.
         with open(log or os.devnull, "wb") as err, tempfile.TemporaryFile() as out:
-            proc = subprocess.run([WINE_LOADERS[self.arch], *args], cwd=cwd, env=full_env,
+            proc = subprocess.run(self.command(WINE_LOADERS[self.arch], *args), cwd=cwd, env=full_env,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                   timeout=timeout)
             out.seek(0)
@@ -162,7 +195,8 @@ class Prefix:
 
     def remove_service(self):
         # The uninstaller of the prefix's own bitness runs on every machine that runs the prefix.
-        self.wine(str(FLAVOURS[64 if self.arch == "win64" else 32].kit / "uninst.exe"))
+        kit = self.staged(FLAVOURS[64 if self.arch == "win64" else 32].kit, "kit-uninst")
+        self.wine(str(kit / "uninst.exe"))
         assert self.service_state() is None, "the hwix service could not be removed"
 
     def service_state(self):
@@ -171,8 +205,23 @@ class Prefix:
         return m.group(1) if m else None
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run(self.command("wineserver", "-k"), env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+TEST_USER = "setuptest"
+
+
+def prepare_user_home(user):
+    """Creates the unprivileged test user (once) and a home folder it owns."""
+    if subprocess.run(["id", "-u", user], stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/bin/sh", user],
+                       check=True)
+    home = WINE_ROOT / f"home-{user}"
+    home.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["chown", f"{user}:", str(home)], check=True)
+    return home
 
 
 @pytest.fixture(scope="session")
@@ -189,6 +238,22 @@ def prefix64():
     prefix.stop()
 
 
+# Root writes read-only files all the same; these prefixes run as an unprivileged user. A run
+# that is not root is unprivileged already and uses the ordinary prefixes.
+@pytest.fixture(scope="session")
+def prefix32_user():
+    prefix = Prefix("win32", TEST_USER)
+    yield prefix
+    prefix.stop()
+
+
+@pytest.fixture(scope="session")
+def prefix64_user():
+    prefix = Prefix("win64", TEST_USER)
+    yield prefix
+    prefix.stop()
+
+
 class Target:
     """One flavour of the setup in one prefix: runs its setup with its own test tools."""
 
@@ -196,6 +261,8 @@ class Target:
         self.name = name
         self.flavour = flavour
         self.prefix = prefix
+        self._tools = prefix.staged(flavour.tools, f"tools{flavour.bits}")
+        self._kit = prefix.staged(flavour.kit, f"kit{flavour.bits}")
 
     def __getattr__(self, attribute):
         return getattr(self.prefix, attribute)
@@ -218,11 +285,11 @@ class Target:
 
     @property
     def kit(self):
-        return self.flavour.kit
+        return self._kit
 
     @property
     def tools(self):
-        return self.flavour.tools
+        return self._tools
 
     @property
     def client_module(self):
@@ -233,12 +300,14 @@ class Target:
         return self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout)
 
 
-def make_target(request, name):
+def make_target(request, name, unprivileged=False):
     bits, arch = COMBINATIONS[name]
     if (bits == 32 or arch == "win32") and not CAN_RUN_32BIT:
         pytest.skip(SKIP_32BIT_REASON)
-    prefix = request.getfixturevalue("prefix32" if arch == "win32" else "prefix64")
-    return Target(name, FLAVOURS[bits], prefix)
+    fixture = "prefix32" if arch == "win32" else "prefix64"
+    if unprivileged and os.geteuid() == 0:
+        fixture += "_user"
+    return Target(name, FLAVOURS[bits], request.getfixturevalue(fixture))
 
 
 @pytest.fixture(params=list(COMBINATIONS))
@@ -251,6 +320,13 @@ def prefix(request):
 def native(request):
     """Each setup in the prefix of its own bitness (no WOW64)."""
     return make_target(request, request.param)
+
+
+@pytest.fixture(params=NATIVE)
+def unprivileged(request):
+    """Each setup in the prefix of its own bitness, run by a user who cannot write read-only
+    files."""
+    return make_target(request, request.param, unprivileged=True)
 
 
 @pytest.fixture(params=["setup32-win32", "setup32-wow64"])
@@ -281,6 +357,7 @@ def make_workdir(request):
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
         shutil.copy(exe or target.setup_exe, folder / exe_name)
+        target.own(folder)
         return folder
 
     return make

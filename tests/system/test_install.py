@@ -26,7 +26,8 @@ def names(folder):
     return sorted(p.name for p in folder.iterdir())
 
 
-def expected_batch(w, image="Flash.hdr"):
+def expected_batch(w, image="Flash.hdr", encoding="latin-1"):
+    """The batch's bytes, in the code page the interpreter reads it in."""
     w = w.replace("%", "%%")
     lines = ["@echo off", ""]
     lines += [f'del /F /Q "{w}\\{n}"' for n in ("profile.xml", "schema.xml", "bootdevices.xml")]
@@ -37,7 +38,7 @@ def expected_batch(w, image="Flash.hdr"):
     lines += [f'rmdir /S /Q "{w}\\hwixqmb"', ""]
     lines += [f'del /F /Q "{w}\\{n}"' for n in ("ksmbios_data.htm", "!Readme.txt",
                                                 "QTMStandaloneSvc.exe", "delzrph.bat")]
-    return ("\r\n".join(lines) + "\r\n").encode("latin-1")
+    return ("\r\n".join(lines) + "\r\n").encode(encoding)
 
 
 def test_first_and_second_run(prefix, workdir):

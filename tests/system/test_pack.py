@@ -110,6 +110,11 @@ BAD_BUILDS = [
     ("image not given", {}, ["--bios"], 'names the image "A01.hdr": give that image with --bios'),
     ("image not plain", {"profile.xml": b'<root><command type="FLASH" image="..\\x.hdr"/></root>'},
      [], "not a plain file name"),
+    ("image is a device", {"profile.xml": b'<root><command type="flash" image="nul.hdr"/></root>'},
+     [], "not a plain file name"),
+    ("image is the batch", {"profile.xml": b'<root><command type="flash" image="DELZRPH.BAT"/>'
+                                           b'</root>'},
+     [], "a name the setup uses for its own files"),
     ("flash without image", {"profile.xml": b'<root><command type="flash"/></root>'}, [],
      "names no image"),
     ("unreadable file", {}, ["missing.xml"], "cannot read missing.xml"),
