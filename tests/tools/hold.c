@@ -1,10 +1,9 @@
 /* hold.exe PATH SECONDS: keeps PATH open for reading, sharing it for reading only, so that no
  * other process can write, replace or delete it, while it can still be read or started. Prints
  * "held" once the file is open, then sleeps. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
 
 int main(int argc, char** argv) {
     HANDLE file;

@@ -1,8 +1,7 @@
 /* planted.exe: stands for a program someone else left where the setup lays out its own; says on
  * the debug output that it ran, with its command line, and ends with 0. */
-#include <windows.h>
-
 #include <stdio.h>
+#include <windows.h>
 
 int main(void) {
     char text[4096];
