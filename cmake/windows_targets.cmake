@@ -14,11 +14,11 @@ else()
   set(PACK_DESCRIPTION "BIOS task package builder")
 endif()
 
-set(SETUP_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
+set(SETUP_SIZE_FLAGS -Os -ffunction-sections -fdata-sections -flto)
 # No time stamp in the PE headers, so that two builds of one commit are byte-identical.
 # Sections aligned to pages in the file as in memory, so that the payload is mapped from the file
 # rather than read into private memory when the program is loaded.
-set(SETUP_LINK_FLAGS -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s
+set(SETUP_LINK_FLAGS -Os -flto -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s
   -Wl,--no-insert-timestamp -Wl,--file-alignment,4096 -Wl,--section-alignment,4096)
 
 set(VERSION_PRODUCT "BIOS task package")
@@ -42,6 +42,7 @@ add_library(setup_core STATIC
   ${SETUP_PORTABLE_SOURCES}
   setup/command_line_options_process.cpp
   setup/result_log.cpp
+  setup/trace_log.cpp
   payload/payload_store.cpp
   payload/cabinet_extractor.cpp
   payload/profile_reader.cpp

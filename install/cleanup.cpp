@@ -2,6 +2,7 @@
 
 #include "platform/files_processes.h"
 #include "setup/setup_state.h"
+#include "setup/trace_log.h"
 
 namespace {
 constexpr char kCleanupMessage[] = "fn_Cleanup";
@@ -51,6 +52,9 @@ void fn_Cleanup() {
     // The interpreter inherits it; the setup itself is about to end.
     if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str())) return;
     std::string commandLine = CleanupCommandLine(g_SetupState.WorkingDirectory);
+    TraceText("cleanup batch started: " + interpreter + " " + commandLine);
+    // The trace log is complete before the batch can run.
+    CloseTraceLog();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

@@ -15,8 +15,8 @@ std::string CleanupBatchText(const std::string& workingDirectory, const std::str
 // True when `name` (ANSI), compared as Windows compares file names (letters without case,
 // trailing dots and blanks dropped), is one the setup itself writes, reads or removes in the
 // working directory: a payload file or archive, a client module, the layer folder, the batch, the
-// reboot marker, the executable's own name or its result log's. An image of such a name would
-// overwrite or remove it.
+// reboot marker, the executable's own name or its result or trace log's. An image of such a name
+// would overwrite or remove it.
 bool IsSetupOwnName(const std::string& name, const std::string& executableName,
                     LeadBytePredicate isLeadByte);
 

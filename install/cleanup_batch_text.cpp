@@ -77,6 +77,7 @@ bool IsSetupOwnName(const std::string& name, const std::string& executableName,
     if (!executableName.empty()) {
         own.push_back(executableName);
         own.push_back(ResultLogFileName(executableName, isLeadByte));
+        own.push_back(TraceLogFileName(executableName, isLeadByte));
     }
     const std::string wanted = ComparableName(name, isLeadByte);
     for (const std::string& candidate : own) {

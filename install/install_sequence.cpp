@@ -5,6 +5,7 @@
 #include "platform/files_processes.h"
 #include "platform/services.h"
 #include "setup/setup_state.h"
+#include "setup/trace_log.h"
 #include "setup/win_main.h"
 
 #ifndef SETUP_CHILD_WAIT_MS
@@ -52,26 +53,49 @@ struct ChildRun {
 
 // Starts one child without a window in the working directory, waits for it, and reads its exit
 // code. A child still running after the wait is left running.
+// What the trace log says of a child once it was started.
+void TraceChildRun(const ChildRun& run) {
+    if (!run.endedInTime) {
+        TraceText("child still running after its wait of " +
+                  std::to_string(kChildWaitMilliseconds) + " ms");
+    } else if (!run.exitCodeKnown) {
+        TraceText("child ended within its wait, exit code unknown");
+    } else {
+        TraceText("child ended within its wait, exit code " + std::to_string(run.exitCode));
+    }
+}
+
 ChildRun RunChild(const char* applicationName, std::string commandLine) {
     ChildRun run;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     platform::ProcessInformation child;
+    TraceText("child " + (applicationName != nullptr ? std::string(applicationName) + " " : "") +
+              "command line: " + commandLine);
     if (!CreateProcessA(applicationName, &commandLine[0], nullptr, nullptr, FALSE,
                         kChildCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
                         &startup, child.put())) {
+        TraceText("child not started, error " + std::to_string(GetLastError()));
         return run;
     }
     run.endedInTime = WaitForSingleObject(child.process(), kChildWaitMilliseconds) == WAIT_OBJECT_0;
     run.exitCodeKnown = GetExitCodeProcess(child.process(), &run.exitCode) != FALSE;
+    TraceChildRun(run);
     return run;
+}
+
+// A program this run did not write completely is never started; the trace log says why.
+bool IsOwnProgram(const char* relativePath) {
+    if (WasWrittenByThisRun(relativePath)) return true;
+    TraceText(std::string("child not started: ") + relativePath + " was not written by this run");
+    return false;
 }
 
 // Runs a program that lies in the working directory; a path that does not fit, or a file this
 // run did not write (a leftover or planted one), fails as a missing program would.
 bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine) {
     std::string application = WorkingPath(relativePath);
-    if (application.empty() || !WasWrittenByThisRun(relativePath)) return false;
+    if (application.empty() || !IsOwnProgram(relativePath)) return false;
     return RunChild(application.c_str(), commandLine).endedInTime;
 }
 
@@ -110,7 +134,7 @@ int InstallInstrumentationLayer() {
 int RunClientModule(const char* text) {
     const char* module = ClientModuleFileName(g_SetupState.Is64BitWindows != 0);
     std::string modulePath = WorkingPath(module);
-    if (modulePath.empty() || !WasWrittenByThisRun(module)) return kNoExitCode;
+    if (modulePath.empty() || !IsOwnProgram(module)) return kNoExitCode;
     ChildRun run = RunChild(nullptr, ClientModuleCommandLine(modulePath, text));
     if (!run.exitCodeKnown) return kNoExitCode;
     return static_cast<int>(run.exitCode);

@@ -2,7 +2,9 @@
 
 const char kPackUsage[] =
     "usage: setup-pack build --template SETUP.exe --profile P.xml [--schema S.xml]\n"
-    "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR] --out TASK.exe\n"
+    "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR]\n"
+    "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
+    "                        --out TASK.exe\n"
     "       setup-pack list TASK.exe\n";
 
 namespace {
@@ -19,11 +21,25 @@ constexpr BuildOption kBuildOptions[] = {
     {"--bootdevices", &PackOptions::bootDevices},
     {"--bios", &PackOptions::bios},
     {"--kit", &PackOptions::kit},
+    {"--settings", &PackOptions::settings},
+    {"--reboot-exit-code", &PackOptions::rebootExitCode},
     {"--out", &PackOptions::out},
 };
+// The one option without a value.
+constexpr char kTraceLogOption[] = "--trace-log";
 
 bool ParseBuild(const std::vector<std::string>& args, PackOptions& options, std::string& error) {
-    for (std::size_t i = 1; i < args.size(); i += 2) {
+    std::size_t i = 1;
+    while (i < args.size()) {
+        if (args[i] == kTraceLogOption) {
+            if (options.traceLog) {
+                error = args[i] + " given twice";
+                return false;
+            }
+            options.traceLog = true;
+            ++i;
+            continue;
+        }
         const BuildOption* known = nullptr;
         for (const BuildOption& option : kBuildOptions) {
             if (args[i] == option.name) known = &option;
@@ -41,6 +57,7 @@ bool ParseBuild(const std::vector<std::string>& args, PackOptions& options, std:
             return false;
         }
         options.*known->field = args[i + 1];
+        i += 2;
     }
     for (const char* required : {"--template", "--profile", "--out"}) {
         for (const BuildOption& option : kBuildOptions) {

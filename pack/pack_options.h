@@ -13,6 +13,9 @@ struct PackOptions {
     std::string bios;
     std::string kit;
     std::string out;
+    std::string settings;        // a file of package settings, "key=value" a line
+    std::string rebootExitCode;  // checked when the package is built
+    bool traceLog = false;
     std::string listed;  // the package of "list"
 };
 

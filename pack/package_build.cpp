@@ -3,6 +3,7 @@
 #include "install/cleanup.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
+#include "payload/package_settings.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"
@@ -91,6 +92,45 @@ std::string CheckBiosImage(const PackOptions& options) {
     return {};
 }
 
+std::string SettingsFaultText(const std::string& file, const SettingsFault& fault) {
+    const std::string where = file + " line " + std::to_string(fault.line) + ": ";
+    switch (fault.kind) {
+        case SettingsFault::Kind::kNotKeyValue:
+            return where + "not key=value";
+        case SettingsFault::Kind::kUnknownKey:
+            return where + "unknown setting \"" + fault.key + "\"";
+        case SettingsFault::Kind::kRepeatedKey:
+            return where + "\"" + fault.key + "\" given twice";
+        default:
+            return where + "\"" + fault.value + "\" is no value for " + fault.key;
+    }
+}
+
+// The package's settings from --settings, then the options; an entry only when any is given.
+std::string ChooseSettings(const PackOptions& options, std::vector<Input>& inputs) {
+    PackageSettings settings;
+    if (!options.settings.empty()) {
+        std::vector<char> bytes;
+        if (!ReadWholeFile(options.settings, bytes)) return "cannot read " + options.settings;
+        SettingsFault fault;
+        if (!ParsePackageSettings(std::string(bytes.begin(), bytes.end()), settings, fault)) {
+            return SettingsFaultText(options.settings, fault);
+        }
+    }
+    if (!options.rebootExitCode.empty()) {
+        if (settings.rebootExitCode != 0) return "reboot-exit-code given twice";
+        if (!ParseRebootExitCode(options.rebootExitCode, settings.rebootExitCode)) {
+            return "--reboot-exit-code must be a number from 1 to 65535, not \"" +
+                   options.rebootExitCode + "\"";
+        }
+    }
+    if (options.traceLog) settings.traceLog = true;
+    const std::string text = PackageSettingsText(settings);
+    if (options.settings.empty() && text.empty()) return {};
+    inputs.push_back({kPayloadSettings, "settings", std::vector<char>(text.begin(), text.end())});
+    return {};
+}
+
 // Builds the package beside the output and renames it only when it is complete.
 std::string WritePackage(const PackOptions& options, const std::vector<Input>& inputs) {
     char temporary[MAX_PATH] = {};
@@ -125,6 +165,8 @@ int BuildPackage(const PackOptions& options) {
     for (Input& input : inputs) {
         if (!ReadWholeFile(input.path, input.bytes)) return Fail("cannot read " + input.path);
     }
+    std::string settingsError = ChooseSettings(options, inputs);
+    if (!settingsError.empty()) return Fail(settingsError);
     for (const std::string& error :
          {CheckXmlInputs(options), CheckTemplate(options.templatePath)}) {
         if (!error.empty()) return Fail(error);

@@ -43,6 +43,7 @@ std::string CheckTemplate(const std::string& path) {
     if (module.get() == nullptr) return path + " is not a Windows executable";
     std::vector<platform::PayloadResource> entries = platform::ListPayloadResources(module.get());
     for (const PayloadEntryInfo& info : kPayloadEntries) {
+        if (info.optional) continue;
         bool present = false;
         for (const platform::PayloadResource& entry : entries) present |= entry.id == info.id;
         if (!present) {

@@ -5,6 +5,7 @@
 #include "pack/package.h"
 #include "pack/package_checks.h"
 #include "pack/sha256.h"
+#include "payload/package_settings.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr char kBiosImageLabel[] = "(BIOS image name)";
+constexpr char kSettingsLabel[] = "(package settings)";
 constexpr char kTemporaryPrefix[] = "spl";
 
 std::string LanguageText(WORD language) {
@@ -77,6 +79,29 @@ std::string ImageNameText(const platform::PayloadResource& profile) {
     return image;
 }
 
+// What the setup makes of the package's settings entry, on one line.
+std::string SettingsText(const std::vector<platform::PayloadResource>& entries) {
+    const platform::PayloadResource* found = nullptr;
+    for (const platform::PayloadResource& entry : entries) {
+        if (entry.id == kPayloadSettings && entry.language == platform::kLanguageNeutral) {
+            found = &entry;
+        }
+    }
+    if (found == nullptr) return "none";
+    PackageSettings settings;
+    SettingsFault fault;
+    const std::string text(static_cast<const char*>(found->bytes), found->size);
+    if (!ParsePackageSettings(text, settings, fault)) return "unreadable, the setup ignores them";
+    std::string shown;
+    if (settings.rebootExitCode != 0) {
+        shown = std::string(kRebootExitCodeKey) + "=" + std::to_string(settings.rebootExitCode);
+    }
+    if (settings.traceLog) {
+        shown += (shown.empty() ? "" : ", ") + std::string(kTraceLogKey) + "=" + kTraceLogOn;
+    }
+    return shown.empty() ? "none" : shown;
+}
+
 }  // namespace
 
 int ListPackage(const std::string& path) {
@@ -91,14 +116,16 @@ int ListPackage(const std::string& path) {
                 "WRITTEN AS", "NOTE");
     for (const platform::PayloadResource& entry : entries) {
         const PayloadEntryInfo* info = FindPayloadEntry(entry.id);
-        const char* writtenAs = info == nullptr              ? "-"
-                                : info->writtenAs != nullptr ? info->writtenAs
-                                                             : kBiosImageLabel;
+        const char* writtenAs = info == nullptr                ? "-"
+                                : info->writtenAs != nullptr   ? info->writtenAs
+                                : entry.id == kPayloadSettings ? kSettingsLabel
+                                                               : kBiosImageLabel;
         std::printf("%-4u %-8s %10lu  %-64s  %-20s %s\n", entry.id,
                     LanguageText(entry.language).c_str(), static_cast<unsigned long>(entry.size),
                     Sha256Hex(entry.bytes, entry.size).c_str(), writtenAs,
                     Note(entries, entry).c_str());
     }
+    std::printf("Settings: %s\n", SettingsText(entries).c_str());
     std::printf("BIOS image name: %s\n", ImageNameText(*EffectiveProfile(entries)).c_str());
     return 0;
 }

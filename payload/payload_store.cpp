@@ -3,6 +3,7 @@
 #include "platform/files_processes.h"
 #include "platform/resources.h"
 #include "setup/setup_state.h"
+#include "setup/trace_log.h"
 
 namespace {
 constexpr char kNoModule[] = "fn_CreateFileFromResource: hModule == 0";
@@ -39,5 +40,19 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
         return Fail(kNotWritten);
     }
     RecordWrittenFile(fileName);
+    TraceText("payload entry " + std::to_string(id) + " written as " + fileName + ", " +
+              std::to_string(size) + " bytes");
     return 0;
+}
+
+bool ReadPayloadText(unsigned short id, std::string& text) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC resource = module == nullptr ? nullptr
+                                       : FindResourceA(module, MAKEINTRESOURCEA(id),
+                                                       platform::kPayloadResourceType);
+    HGLOBAL loaded = resource == nullptr ? nullptr : LoadResource(module, resource);
+    const void* bytes = loaded == nullptr ? nullptr : LockResource(loaded);
+    if (bytes == nullptr) return false;
+    text.assign(static_cast<const char*>(bytes), SizeofResource(module, resource));
+    return true;
 }

@@ -1,6 +1,8 @@
 // The payload entries carried as resources of type "BINARY", by numeric ID.
 #pragma once
 
+#include <string>
+
 enum PayloadId : unsigned short {
     kPayloadClientModule64Cab = 103,
     kPayloadLayer64Cab = 104,
@@ -15,18 +17,20 @@ enum PayloadId : unsigned short {
     kPayloadSmbiosData = 116,
     kPayloadStandaloneServiceCab = 117,
     kPayloadReadme = 118,
+    kPayloadSettings = 119,  // the package's settings, never written as a file
 };
 
 // What an entry holds, for tools that read or build a package.
 struct PayloadEntryInfo {
     PayloadId id;
-    const char* writtenAs;     // the name the setup writes it as; null for the BIOS image
+    const char* writtenAs;     // the name the setup writes it as; null when it has none of its own
     bool kitFile;              // a payload program or file of the package's maker
     bool templatePlaceholder;  // the template carries an English-US placeholder for it
+    bool optional = false;     // a package may lack it
 };
 
 // Every entry of the store, by ascending ID.
-extern const PayloadEntryInfo kPayloadEntries[13];
+extern const PayloadEntryInfo kPayloadEntries[14];
 
 // The entry with this ID, or null.
 const PayloadEntryInfo* FindPayloadEntry(unsigned id);
@@ -35,3 +39,6 @@ const PayloadEntryInfo* FindPayloadEntry(unsigned id);
 // directory), replacing a read-only file of that name. Returns 0 when the file was written
 // completely (and records it as written by this run), 1 on failure.
 int fn_CreateFileFromResource(unsigned short id, const char* fileName);
+
+// The bytes of entry `id` as text; false when the package has no such entry.
+bool ReadPayloadText(unsigned short id, std::string& text);

@@ -1,6 +1,6 @@
 #include "payload/payload_store.h"
 
-const PayloadEntryInfo kPayloadEntries[13] = {
+const PayloadEntryInfo kPayloadEntries[14] = {
     {kPayloadClientModule64Cab, "runvex64.cab", true, false},
     {kPayloadLayer64Cab, "QMB64.cab", true, false},
     {kPayloadLayer32Cab, "QMB.cab", true, false},
@@ -14,6 +14,7 @@ const PayloadEntryInfo kPayloadEntries[13] = {
     {kPayloadSmbiosData, "ksmbios_data.htm", true, false},
     {kPayloadStandaloneServiceCab, "QTMStandaloneSvc.cab", true, false},
     {kPayloadReadme, "!Readme.txt", true, false},
+    {kPayloadSettings, nullptr, false, false, true},
 };
 
 const PayloadEntryInfo* FindPayloadEntry(unsigned id) {

@@ -105,11 +105,16 @@ class TemporaryFile {
     std::string path_;
 };
 
+// Called with every text after it went to the debug output (the trace log listens here).
+using DebugTextObserver = void (*)(const char* text);
+inline DebugTextObserver g_DebugTextObserver = nullptr;
+
 inline void DebugText(const char* text) {
     OutputDebugStringA(text);
+    if (g_DebugTextObserver != nullptr) g_DebugTextObserver(text);
 }
 inline void DebugText(const std::string& text) {
-    OutputDebugStringA(text.c_str());
+    DebugText(text.c_str());
 }
 
 // The ANSI code page's lead-byte test, for multibyte-aware searches in paths.

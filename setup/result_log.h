@@ -11,6 +11,9 @@ std::string ResultLogText(int result);
 // The executable's file name with everything from its last dot on replaced by ".log".
 std::string ResultLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte);
 
+// The executable's file name with everything from its last dot on replaced by ".trace.log".
+std::string TraceLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte);
+
 // The file name of the running executable, without its directory. Returns 0 on success, 1 when
 // the platform gives no complete path (name is then left as it was).
 int GetExecutableFileName(std::string& name);

@@ -18,6 +18,7 @@ constexpr const char* kLegendLines[] = {
     "4 - Could not uninstall HWIX QMB.\n",
 };
 constexpr char kLogExtension[] = ".log";
+constexpr char kTraceLogExtension[] = ".trace.log";
 
 }  // namespace
 
@@ -32,4 +33,9 @@ std::string ResultLogText(int result) {
 std::string ResultLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
     std::size_t dot = FindLastAnsiByte(executableName, '.', isLeadByte);
     return executableName.substr(0, dot) + kLogExtension;
+}
+
+std::string TraceLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
+    std::size_t dot = FindLastAnsiByte(executableName, '.', isLeadByte);
+    return executableName.substr(0, dot) + kTraceLogExtension;
 }

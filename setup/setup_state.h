@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "payload/package_settings.h"
+
 // The platform's path limit, terminator included; every path the setup builds must fit it.
 constexpr std::size_t kPathBufferSize = 260;
 
@@ -32,6 +34,7 @@ struct SetupState {
     int RebootPending = 0;
     std::wstring BiosImageName;   // empty until the profile has been read, or when refused
     int CleanupBatchWritten = 0;  // this run wrote delzrph.bat completely
+    PackageSettings Settings;     // the package's own, or the defaults
     std::vector<std::string> WrittenFiles;  // relative names this run wrote completely, folded
 };
 

@@ -3,10 +3,13 @@
 #include "install/cleanup.h"
 #include "install/install_sequence.h"
 #include "payload/installation_files.h"
+#include "payload/package_settings.h"
+#include "payload/payload_store.h"
 #include "platform/files_processes.h"
 #include "setup/command_line_options.h"
 #include "setup/result_log.h"
 #include "setup/setup_state.h"
+#include "setup/trace_log.h"
 
 namespace {
 
@@ -15,6 +18,7 @@ constexpr char kExtractOnlyOption[] = "x";
 constexpr char kOsSupported[] = "fn_CheckOS: Operating System supported";
 constexpr char kOsNotSupported[] = "fn_CheckOS: Operating System not supported";
 constexpr char kIsWow64Failed[] = "IsWow64: Operating System not supported";
+constexpr char kSettingsIgnored[] = "Package settings cannot be read, ignored.";
 constexpr DWORD kMinimumMajorVersion = 5;
 // A 64-bit build runs only on 64-bit Windows, natively: it has no WOW64 to ask or to undo.
 constexpr bool kNative64BitBuild = sizeof(void*) == 8;
@@ -28,6 +32,27 @@ void ReadOptions(CommandLineOptions& options) {
             g_SetupState.ExtractOnly = 1;
         }
     }
+}
+
+// A package without settings runs as it always did; one whose settings cannot be read too.
+void ReadPackageSettings() {
+    std::string text;
+    if (!ReadPayloadText(kPayloadSettings, text)) return;
+    SettingsFault fault;
+    if (!ParsePackageSettings(text, g_SetupState.Settings, fault)) {
+        platform::DebugText(kSettingsIgnored);
+        return;
+    }
+    if (g_SetupState.Settings.traceLog) StartTraceLog();
+}
+
+// Exit code 0 of a task that goes on after a restart becomes the package's reboot exit code,
+// so that a deployment system schedules the restart.
+int WithRebootExitCode(int result) {
+    const int rebootExitCode = g_SetupState.Settings.rebootExitCode;
+    return result == kExitSuccess && g_SetupState.RebootPending && rebootExitCode != 0
+               ? rebootExitCode
+               : result;
 }
 
 // The current directory, read in wide characters: the ANSI reading would give a lookalike
@@ -116,16 +141,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const char* commandTail = CommandTail(GetCommandLineA());
     int result = kExitSuccess;
     {
+        ReadPackageSettings();
         CommandLineOptions options;
         ReadOptions(options);
         result = fn_CheckOS();
         ResolveWorkingDirectory();
+        OpenTraceLog();
         if (result == kExitSuccess) {
             result = fn_CreateInstallationFiles();
-            if (!g_SetupState.ExtractOnly) result = fn_Install(commandTail);
+            if (!g_SetupState.ExtractOnly) result = WithRebootExitCode(fn_Install(commandTail));
         }
         if (g_SetupState.WriteLog) WriteResultLog(result);
+        TraceText("exit code " + std::to_string(result));
         if (!g_SetupState.ExtractOnly) fn_Cleanup();
+        CloseTraceLog();
     }
     return result;
 }

@@ -187,7 +187,9 @@ class Prefix:
         extra = {"LAUNCH_COMMAND_LINE": command_line, "WINEDEBUG": "-all,warn+debugstr"}
         extra.update(env or {})
         proc = self.wine(str(launcher), cwd=cwd, env=extra, timeout=timeout, log=log)
-        return Run(proc.returncode, log.read_text(errors="replace"))
+        # The launcher prints the whole exit code; the process status keeps its low byte only.
+        m = re.search(rb"^exit code (\d+)\r?$", proc.stdout, re.M)
+        return Run(int(m.group(1)) if m else proc.returncode, log.read_text(errors="replace"))
 
     def set_version(self, exe_name, version):
         key = "HKCU\\Software\\Wine\\AppDefaults\\" + exe_name

@@ -28,6 +28,7 @@ def test_code_page_932_trail_byte_backslash(native, make_workdir):
     assert kept.exit_code == 0
     w = native.win_path(folder).encode("cp932")
     assert b"\x95\x5c" in w
+    assert (folder / "delzrph.bat").exists(), kept.all_messages
     batch = (folder / "delzrph.bat").read_bytes()
     assert batch.startswith(b'@echo off\r\n\r\ndel /F /Q "' + w + b'\\profile.xml"\r\n')
     assert b'\r\ndel /F /Q "' + w + "\\表.hdr".encode("cp932") + b'"\r\n' in batch

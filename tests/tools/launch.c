@@ -1,7 +1,8 @@
 /* launch.exe: runs the command line held by the environment variable LAUNCH_COMMAND_LINE
  * unchanged through CreateProcessA (the program is taken from its start), waits for it and exits
  * with its exit code. Wine's own start-up would requote arguments; this keeps the exact bytes a
- * test wants the setup to see. */
+ * test wants the setup to see. The whole exit code is also printed ("exit code N"): a Unix
+ * parent sees only its low byte. */
 #include <stdio.h>
 #include <windows.h>
 
@@ -37,6 +38,7 @@ int main(void) {
     }
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &exitCode);
+    printf("exit code %lu\n", exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return (int)exitCode;

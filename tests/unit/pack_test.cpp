@@ -45,6 +45,29 @@ TEST(PackOptions, BuildAndList) {
     EXPECT_EQ(list.listed, "task.exe");
 }
 
+TEST(PackOptions, SettingsOptionsOneWithoutAValue) {
+    bool ok = false;
+    std::string error;
+    PackOptions build = Parse({"build", "--template", "t.exe", "--trace-log", "--profile", "p.xml",
+                               "--reboot-exit-code", "3010", "--out", "o.exe"},
+                              ok, error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_TRUE(build.traceLog);
+    EXPECT_EQ(build.rebootExitCode, "3010");  // its range is checked when building
+    EXPECT_EQ(build.profile, "p.xml");
+    PackOptions last = Parse({"build", "--template", "t", "--profile", "p", "--out", "o",
+                              "--settings", "s.txt", "--trace-log"},
+                             ok, error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_TRUE(last.traceLog);
+    EXPECT_EQ(last.settings, "s.txt");
+    EXPECT_FALSE(Parse({"build", "--template", "t", "--profile", "p", "--out", "o", "--trace-log",
+                        "--trace-log"},
+                       ok, error)
+                     .command == PackOptions::Command::kBuild);
+    EXPECT_EQ(error, "--trace-log given twice");
+}
+
 TEST(PackOptions, Refused) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "no command given"},

@@ -1,0 +1,74 @@
+#include "payload/package_settings.h"
+
+namespace {
+
+constexpr int kHighestExitCode = 65535;
+constexpr std::size_t kLongestExitCode = 5;
+constexpr char kLineEnd[] = "\r\n";
+
+using Kind = SettingsFault::Kind;
+
+Kind SetSetting(const std::string& key, const std::string& value, PackageSettings& settings) {
+    if (key == kRebootExitCodeKey) {
+        return ParseRebootExitCode(value, settings.rebootExitCode) ? Kind::kNone : Kind::kBadValue;
+    }
+    if (key == kTraceLogKey) {
+        settings.traceLog = value == kTraceLogOn;
+        return settings.traceLog ? Kind::kNone : Kind::kBadValue;
+    }
+    return Kind::kUnknownKey;
+}
+
+}  // namespace
+
+bool ParseRebootExitCode(const std::string& value, int& code) {
+    if (value.empty() || value.size() > kLongestExitCode) return false;
+    int number = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > kHighestExitCode) return false;
+    code = number;
+    return true;
+}
+
+bool ParsePackageSettings(const std::string& text, PackageSettings& settings,
+                          SettingsFault& fault) {
+    PackageSettings parsed;
+    std::string seen = "\n";
+    std::size_t start = 0;
+    for (int number = 1; start < text.size(); ++number) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        fault.line = number;
+        std::size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            fault.kind = Kind::kNotKeyValue;
+            return false;
+        }
+        fault.key = line.substr(0, equals);
+        fault.value = line.substr(equals + 1);
+        const bool repeated = seen.find('\n' + fault.key + '\n') != std::string::npos;
+        seen += fault.key + '\n';
+        fault.kind = repeated ? Kind::kRepeatedKey : SetSetting(fault.key, fault.value, parsed);
+        if (fault.kind != Kind::kNone) return false;
+    }
+    fault = SettingsFault();
+    settings = parsed;
+    return true;
+}
+
+std::string PackageSettingsText(const PackageSettings& settings) {
+    std::string text;
+    if (settings.rebootExitCode != 0) {
+        text += std::string(kRebootExitCodeKey) + "=" + std::to_string(settings.rebootExitCode) +
+                kLineEnd;
+    }
+    if (settings.traceLog) text += std::string(kTraceLogKey) + "=" + kTraceLogOn + kLineEnd;
+    return text;
+}

@@ -1,0 +1,185 @@
+"""What a deployment system sees, as the package's maker chose it with setup-pack: the reboot
+exit code and the trace log. A package without settings behaves exactly as before."""
+
+import re
+import shutil
+
+import pytest
+
+from conftest import patch_entry, wait_for_batch
+from test_driver import expected_log
+from test_install import names
+
+DATA_PROFILE = b'<root><command type="bootstatus"/></root>'
+STAMP = re.compile(r"^\[ *(\d+) ms\](?: (.*))?$")
+INDENT = " " * 13
+
+
+def build_package(target, folder, *settings):
+    """task.exe from the target's template, with the settings options given."""
+    shutil.copy(target.setup_exe, folder / "template.exe")
+    (folder / "profile.xml").write_bytes(DATA_PROFILE)
+    target.own(folder)
+    proc = target.wine(str(target.pack_exe), "build", "--template", "template.exe", "--profile",
+                       "profile.xml", *settings, "--out", "task.exe", cwd=folder)
+    assert proc.returncode == 0, proc.stdout
+    listed = target.wine(str(target.pack_exe), "list", "task.exe", cwd=folder).stdout.decode()
+    run_dir = folder / "pkgdir"
+    run_dir.mkdir()
+    shutil.copy(folder / "task.exe", run_dir / "task.exe")
+    target.own(run_dir)
+    return run_dir, listed.splitlines()
+
+
+def read_trace(path):
+    """The records of a trace log: (milliseconds, text), the text's lines joined with LF."""
+    records = []
+    for line in path.read_bytes().decode("latin-1").split("\r\n")[:-1]:
+        m = STAMP.match(line)
+        if m:
+            records.append([int(m.group(1)), m.group(2) or ""])
+        else:
+            assert line == "" or line.startswith(INDENT), line
+            records[-1][1] += "\n" + line[len(INDENT):]
+    return [(ms, text) for ms, text in records]
+
+
+def comparable(text):
+    """A debug text as the trace shows it: no CR, no blanks at line ends."""
+    return "\n".join(line.rstrip(" ") for line in text.replace("\r", "").split("\n"))
+
+
+def without_folder(messages, folder_name):
+    return [m.replace(folder_name, "<W>") for m in messages]
+
+
+def test_package_without_settings_runs_as_before(native, make_workdir):
+    native.remove_service()
+    base = make_workdir(native)
+    run_dir, listed = build_package(native, base)
+    assert listed[-2:] == ["Settings: none", "BIOS image name: Flash.hdr"]
+    assert not [row for row in listed if row.startswith("119 ")]
+    before = native.run("task.exe -l", run_dir)
+    assert wait_for_batch(run_dir)
+    assert names(run_dir) == ["task.exe", "task.log"]
+
+    # The template itself, laid out with the same profile, in a folder of the same name length.
+    plain = base / "tpldir"
+    plain.mkdir()
+    shutil.copy(base / "template.exe", plain / "task.exe")
+    patch_entry(native, plain / "task.exe", 107, DATA_PROFILE, base)
+    native.own(plain)
+    native.remove_service()
+    again = native.run("task.exe -l", plain)
+    assert before.exit_code == again.exit_code == 0
+    assert without_folder(before.messages, "\\pkgdir") == without_folder(again.messages, "\\tpldir")
+    assert (run_dir / "task.log").read_bytes() == expected_log(0)
+    assert not any(m.startswith("Package settings") for m in before.messages)
+
+
+def test_reboot_exit_code_only_for_a_successful_run_with_a_pending_reboot(native, make_workdir):
+    base = make_workdir(native)
+    run_dir, listed = build_package(native, base, "--reboot-exit-code", "3010")
+    assert listed[-2] == "Settings: reboot-exit-code=3010"
+
+    reboot = native.run("task.exe -l --reboot", run_dir)
+    assert reboot.exit_code == 3010
+    assert (run_dir / "task.log").read_bytes() == expected_log(0).replace(
+        b"nResult = 0", b"nResult = 3010")
+    assert "Is shutdown" in reboot.messages and "delzrph.bat" in names(run_dir)
+
+    plain = native.run("task.exe -l", run_dir)
+    assert plain.exit_code == 0
+    assert wait_for_batch(run_dir)
+    assert (run_dir / "task.log").read_bytes() == expected_log(0)
+
+    # A failure keeps its code, and -x never installs, so no reboot can be pending.
+    failed = native.run("task.exe --exit=2 --reboot", run_dir)
+    assert failed.exit_code == 3
+    assert native.run("task.exe -x --reboot", run_dir).exit_code == 0
+
+
+def test_trace_log_holds_the_run_and_survives_the_cleanup(native, make_workdir):
+    native.remove_service()
+    base = make_workdir(native)
+    run_dir, listed = build_package(native, base, "--trace-log")
+    assert listed[-2] == "Settings: trace-log=yes"
+    run = native.run('task.exe -l "a b" --exit=0', run_dir)
+    assert run.exit_code == 0
+    assert wait_for_batch(run_dir)
+    assert names(run_dir) == ["task.exe", "task.log", "task.trace.log"]
+
+    records = read_trace(run_dir / "task.trace.log")
+    times = [ms for ms, _ in records]
+    assert times == sorted(times)
+    texts = [text for _, text in records if not text.startswith("* ")]
+    extras = [text[2:] for _, text in records if text.startswith("* ")]
+    # Every debug text, in order (Wine shows only the start of a long one).
+    assert len(texts) == len(run.messages)
+    for traced, shown in zip(texts, run.messages):
+        assert traced.startswith(comparable(shown)[:250]), (traced, shown)
+    w = native.win_path(run_dir)
+    module = native.client_module
+    assert f'child command line: "{w}\\{module}.exe" -file:profile.xml -l "a b" --exit=0' in extras
+    assert f"child {w}\\hwixqmb\\Setup.exe command line: -l -s" in extras
+    assert extras.count("child ended within its wait, exit code 0") == 2
+    assert f"payload entry 107 written as profile.xml, {len(DATA_PROFILE)} bytes" in extras
+    assert extras[-2] == "exit code 0"
+    assert extras[-1].startswith("cleanup batch started: ")
+    assert extras[-1].endswith("\\cmd.exe cmd.exe /d /v:off /c delzrph.bat")
+    assert texts[-1] == "fn_Cleanup"
+
+    failed = native.run("task.exe --exit=2", run_dir)
+    assert failed.exit_code == 3
+    assert wait_for_batch(run_dir)
+    extras = [text[2:] for _, text in read_trace(run_dir / "task.trace.log")
+              if text.startswith("* ")]
+    assert "child ended within its wait, exit code 2" in extras and "exit code 3" in extras
+
+
+def test_unreadable_settings_are_ignored_with_one_message(native, make_workdir):
+    folder = make_workdir(native)
+    patch_entry(native, folder / "setup.exe", 119, b"reboot-exit-code=3010\r\ncolour=red\r\n",
+                folder.parent)
+    run = native.run("setup.exe --reboot", folder)
+    assert run.exit_code == 0
+    assert run.messages[0] == "Package settings cannot be read, ignored."
+    assert run.messages[1] == "fn_CheckOS: Operating System supported"
+    assert not (folder / "setup.trace.log").exists()
+
+
+@pytest.mark.parametrize("args,message", [
+    (["--reboot-exit-code", "0"], '--reboot-exit-code must be a number from 1 to 65535, not "0"'),
+    (["--reboot-exit-code", "70000"], "must be a number from 1 to 65535"),
+    (["--reboot-exit-code", "soon"], "must be a number from 1 to 65535"),
+    (["--settings", "s.txt"], 's.txt line 2: unknown setting "colour"'),
+    (["--settings", "bad.txt"], "bad.txt line 1: not key=value"),
+    (["--settings", "s.txt", "--reboot-exit-code", "3010"], "reboot-exit-code given twice"),
+])
+def test_pack_refuses_bad_settings(native, make_workdir, args, message):
+    folder = make_workdir(native)
+    shutil.copy(native.setup_exe, folder / "template.exe")
+    (folder / "profile.xml").write_bytes(DATA_PROFILE)
+    (folder / "s.txt").write_bytes(b"reboot-exit-code=1641\r\ncolour=red\r\n")
+    (folder / "bad.txt").write_bytes(b"trace-log\r\n")
+    if "s.txt" in args and "--reboot-exit-code" in args:
+        (folder / "s.txt").write_bytes(b"reboot-exit-code=1641\r\n")
+    native.own(folder)
+    log = folder.parent / (folder.name + ".pack.stderr")
+    proc = native.wine(str(native.pack_exe), "build", "--template", "template.exe", "--profile",
+                       "profile.xml", *args, "--out", "task.exe", cwd=folder, log=log)
+    assert proc.returncode == 1
+    lines = log.read_text().splitlines()
+    assert len(lines) == 1 and lines[0].startswith("setup-pack: error: ") and message in lines[0]
+    assert not (folder / "task.exe").exists()
+
+
+def test_settings_file_with_comments(native, make_workdir):
+    folder = make_workdir(native)
+    (folder / "s.txt").write_bytes(b"# ask the deployment system for a restart\r\n\r\n"
+                                   b"reboot-exit-code=1641\r\ntrace-log=yes\r\n")
+    run_dir, listed = build_package(native, folder, "--settings", "s.txt")
+    assert listed[-2] == "Settings: reboot-exit-code=1641, trace-log=yes"
+    run = native.run("task.exe --reboot", run_dir)
+    assert run.exit_code == 1641
+    assert (run_dir / "task.trace.log").exists()
