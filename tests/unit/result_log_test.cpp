@@ -32,15 +32,13 @@ TEST_P(ResultLogNameTest, ReplacesFromTheLastDot) {
     EXPECT_EQ(ResultLogFileName(GetParam().executable, IsCodePage932LeadByte), GetParam().log);
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, ResultLogNameTest,
-                         ::testing::Values(NameCase{"pkg.exe", "pkg.log"},
-                                           NameCase{"my.pkg.exe", "my.pkg.log"},
-                                           NameCase{"pkg", "pkg.log"}, NameCase{"", ".log"},
-                                           NameCase{"pkg.", "pkg.log"},
-                                           // 0x2E cannot be a trail byte: the dot counts
-                                           NameCase{"a\x82.b", "a\x82.log"},
-                                           NameCase{"a\x82\x80.b", "a\x82\x80.log"},
-                                           NameCase{"\x95\x5c.exe", "\x95\x5c.log"}));
+INSTANTIATE_TEST_SUITE_P(
+    Names, ResultLogNameTest,
+    ::testing::Values(NameCase{"pkg.exe", "pkg.log"}, NameCase{"my.pkg.exe", "my.pkg.log"},
+                      NameCase{"pkg", "pkg.log"}, NameCase{"", ".log"}, NameCase{"pkg.", "pkg.log"},
+                      // 0x2E cannot be a trail byte: the dot counts
+                      NameCase{"a\x82.b", "a\x82.log"}, NameCase{"a\x82\x80.b", "a\x82\x80.log"},
+                      NameCase{"\x95\x5c.exe", "\x95\x5c.log"}));
 
 TEST(AnsiText, TrailByteIsNeverTheByteSearchedFor) {
     // 表 in code page 932 ends in 0x5C, the backslash.

@@ -20,9 +20,10 @@ TEST(PackageSettings, ReadsWhatTheBuilderWritesAndWhatAMakerTypes) {
     ASSERT_TRUE(ParsePackageSettings(text, read, fault));
     EXPECT_EQ(read.rebootExitCode, 3010);
     EXPECT_TRUE(read.traceLog);
-    ASSERT_TRUE(ParsePackageSettings("# restart through the deployment system\n\n"
-                                     "reboot-exit-code=1641",
-                                     read, fault));
+    ASSERT_TRUE(
+        ParsePackageSettings("# restart through the deployment system\n\n"
+                             "reboot-exit-code=1641",
+                             read, fault));
     EXPECT_EQ(read.rebootExitCode, 1641);
     EXPECT_FALSE(read.traceLog);
     EXPECT_EQ(PackageSettingsText(PackageSettings()), "");
