@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 wine64
   gcab python3-pytest
   clang libclang-rt-14-dev locales cabextract
+  qemu-system-x86 debootstrap
 )
 
 # Wine takes its code pages from the locale: Japanese (ANSI and OEM 932) and German (ANSI 1252,

@@ -1,12 +1,16 @@
 """Adds up JUnit reports into one line "N passed, M failed[, K skipped (reasons)]"; exits 1 on a
-failure or when no test ran."""
+failure or when no test ran. `--note TEXT` adds TEXT in parentheses (where tests ran)."""
 
 import sys
 import xml.etree.ElementTree as ET
 
 passed = failed = skipped = 0
 reasons = []
-for path in sys.argv[1:]:
+args = sys.argv[1:]
+note = ""
+if args[:1] == ["--note"]:
+    note, args = args[1], args[2:]
+for path in args:
     try:
         root = ET.parse(path).getroot()
     except (OSError, ET.ParseError):
@@ -27,5 +31,7 @@ for path in sys.argv[1:]:
 line = f"{passed} passed, {failed} failed"
 if skipped:
     line += f", {skipped} skipped" + (f" ({'; '.join(reasons)})" if reasons else "")
+if note:
+    line += f" ({note})"
 print(line)
 sys.exit(1 if failed or not passed else 0)

@@ -24,7 +24,14 @@ WINE_ROOT = Path(os.environ.get("SETUP_WINE_ROOT", "/tmp/setup-tests-wine"))
 # each prefix is started by the loader of its own bitness.
 WINE_LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 CAN_RUN_32BIT, CANNOT_RUN_32BIT_REASON = can_run_32bit()
-SKIP_32BIT_REASON = f"{CANNOT_RUN_32BIT_REASON}: the 32-bit setup was not run"
+# Set by test.sh when the emulated machine that would run the 32-bit setup could not run either.
+LANE_UNAVAILABLE = os.environ.get("SETUP_LANE_UNAVAILABLE", "")
+SKIP_32BIT_REASON = (f"{CANNOT_RUN_32BIT_REASON}"
+                     + (f" and the emulated machine could not run ({LANE_UNAVAILABLE})"
+                        if LANE_UNAVAILABLE else "")
+                     + ": the 32-bit setup was not run")
+# Waits scale by this factor where the machine is slower (the emulated machine sets it).
+TIME_FACTOR = float(os.environ.get("SETUP_TIME_FACTOR", "1"))
 
 
 class Flavour:
@@ -57,7 +64,7 @@ NATIVE = ["setup32-win32", "setup64-win64"]
 
 DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugString[AW] "(.*)"(\.\.\.)?$')
 ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'", "0": "\0"}
-BATCH_WAIT_SECONDS = 30
+BATCH_WAIT_SECONDS = 30 * TIME_FACTOR
 
 
 def unescape(text):
@@ -130,7 +137,7 @@ class Prefix:
             if user is not None:
                 self.path.mkdir(exist_ok=True)
                 self.own(self.path)
-            self.wine("wineboot", "-i", timeout=300)
+            self.wine("wineboot", "-i", timeout=300 * TIME_FACTOR)
             # The server of the first boot starts no new service in time; a fresh one does.
             self.stop()
         subprocess.run(self.command("wineserver", "-p"), env=self.env, stdin=subprocess.DEVNULL,
@@ -169,6 +176,7 @@ class Prefix:
         return "C:\\" + str(rel).replace("/", "\\") if str(rel) != "." else "C:\\"
 
     def wine(self, *args, cwd=None, env=None, timeout=120, log=None):
+        timeout *= TIME_FACTOR
         full_env = dict(self.env)
         full_env.update(env or {})
         # Files, not pipes: a child that outlives the run keeps inherited descriptors open.
@@ -337,10 +345,10 @@ def setup32(request):
     return make_target(request, request.param)
 
 
-@pytest.fixture
+@pytest.fixture(params=["setup32-wow64"])
 def wow64(request):
     """The 32-bit setup on 64-bit Windows."""
-    return make_target(request, "setup32-wow64")
+    return make_target(request, request.param)
 
 
 def folder_name(test_name):

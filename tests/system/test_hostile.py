@@ -8,7 +8,7 @@ import time
 import pytest
 
 from cabinet import Entry, write_cabinet
-from conftest import WINE_LOADERS, patch_entry, wait_for_batch
+from conftest import TIME_FACTOR, WINE_LOADERS, patch_entry, wait_for_batch
 from test_driver import expected_log
 from test_install import expected_batch, names
 
@@ -17,7 +17,7 @@ REFUSED = "fn_CreateInstallationFiles: BIOS image name is not a plain file name.
 CLIENT_OK = "fn_Install: Call to Runvex.exe successfull"
 CLIENT_FAILED = "fn_Install: Call to Runvex.exe failed"
 WESTERN = {"LANG": "de_DE.UTF-8", "LC_ALL": "de_DE.UTF-8"}  # ANSI 1252, OEM 850
-HOLD_SECONDS = 60
+HOLD_SECONDS = int(60 * TIME_FACTOR)
 
 
 def plant(target, path, read_only=True):
@@ -141,7 +141,7 @@ def test_working_directory_without_an_exact_ansi_name(native, make_workdir, name
         "fn_Install: Working directory path has no exact name in the system code pages.",
         "fn_Cleanup"]
     assert planted_runs(run) == []
-    time.sleep(1)
+    time.sleep(TIME_FACTOR)
     assert names(folder) == ["setup.exe"]
     assert sorted(p.relative_to(lookalike) for p in lookalike.rglob("*")) == before
 
