@@ -32,7 +32,13 @@ static int ReadProfile(const char* path) {
 static void LeaveRebootMarker(void) {
     HANDLE file = CreateFileA("reboot.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    char text[64];
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return;
+    }
+    snprintf(text, sizeof text, "reboot.txt not written, error %lu", GetLastError());
+    KitReport(WHO, text);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show) {

@@ -199,6 +199,12 @@ class Prefix:
         m = re.search(rb"^exit code (\d+)\r?$", proc.stdout, re.M)
         return Run(int(m.group(1)) if m else proc.returncode, log.read_text(errors="replace"))
 
+    def use_locale(self, env):
+        """Starts a process under another locale and lets Wine settle it: the first processes
+        after a switch may convert their command line with the old code page and lose its end."""
+        for _ in range(2):
+            self.wine("cmd", "/c", "exit", env=env)
+
     def set_version(self, exe_name, version):
         key = "HKCU\\Software\\Wine\\AppDefaults\\" + exe_name
         self.wine("reg", "add", key, "/v", "Version", "/d", version, "/f")

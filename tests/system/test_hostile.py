@@ -131,6 +131,7 @@ def test_working_directory_without_an_exact_ansi_name(native, make_workdir, name
         plant(native, lookalike / program, read_only=False)
     before = sorted(p.relative_to(lookalike) for p in lookalike.rglob("*"))
     native.own(base)
+    native.use_locale(WESTERN)
     run = native.run("setup.exe -l", folder, env=WESTERN)
     assert run.exit_code == 3
     assert run.messages == [
@@ -204,6 +205,7 @@ def test_western_working_directory_is_named_in_the_interpreters_code_page(native
     folder.mkdir(parents=True)
     shutil.move(str(base / "setup.exe"), folder / "setup.exe")
     native.own(base)
+    native.use_locale(WESTERN)
     run = native.run("setup.exe -l", folder, env=WESTERN)
     assert run.exit_code == 0
     assert wait_for_batch(folder)

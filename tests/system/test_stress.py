@@ -24,7 +24,9 @@ def test_code_page_932_trail_byte_backslash(native, make_workdir):
     folder.mkdir()
     shutil.move(str(base / "setup.exe"), folder / "表.exe")
     # A reboot keeps the batch on disk, so its whole text can be read.
-    kept = native.run("表.exe -l --reboot", folder, env=JAPANESE)
+    native.use_locale(JAPANESE)
+    # The last argument is a spare: Wine may still cut a byte from the end of the command line.
+    kept = native.run("表.exe -l --reboot --exit=0", folder, env=JAPANESE)
     assert kept.exit_code == 0
     w = native.win_path(folder).encode("cp932")
     assert b"\x95\x5c" in w
@@ -37,7 +39,7 @@ def test_code_page_932_trail_byte_backslash(native, make_workdir):
         "BIOS image name is: 表.hdr".encode("cp932")
     assert (folder / "表.hdr").exists()
 
-    run = native.run("表.exe -l", folder, env=JAPANESE)
+    run = native.run("表.exe -l --exit=0", folder, env=JAPANESE)
     assert run.exit_code == 0
     assert run.messages[-3:] == OK_END
     assert "nResult = 0" in (folder / "表.log").read_text()
