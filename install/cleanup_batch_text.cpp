@@ -51,13 +51,12 @@ class BatchText {
 // The name as Windows compares it: trailing dots and blanks dropped, ASCII letters folded, the
 // trail bytes of double-byte characters kept as they are.
 std::string ComparableName(const std::string& name, LeadBytePredicate isLeadByte) {
-    std::string folded = name;
-    while (!folded.empty() && (folded.back() == '.' || folded.back() == ' ')) folded.pop_back();
+    std::string folded = WithoutTrailingDotsAndBlanks(name);
     for (std::size_t i = 0; i < folded.size(); ++i) {
         if (IsDoubleByteAt(folded, i, isLeadByte)) {
             ++i;
-        } else if (folded[i] >= 'A' && folded[i] <= 'Z') {
-            folded[i] = static_cast<char>(folded[i] - 'A' + 'a');
+        } else {
+            folded[i] = FoldAsciiLetter(folded[i]);
         }
     }
     return folded;

@@ -1,13 +1,11 @@
 #include "payload/device_names.h"
 
+#include "setup/ansi_text.h"
+
 namespace {
 
 constexpr const char* kDevices[] = {"con", "conin$", "conout$", "nul", "aux", "prn"};
 constexpr const char* kNumberedDevices[] = {"com", "lpt"};
-
-char FoldAsciiLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // The part Windows compares: up to the first dot, without trailing blanks, letters folded.
 std::string DeviceStem(const std::string& component) {

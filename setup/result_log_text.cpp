@@ -30,12 +30,17 @@ std::string ResultLogText(int result) {
     return text;
 }
 
+namespace {
+// The executable's name up to its last dot.
+std::string ExecutableStem(const std::string& executableName, LeadBytePredicate isLeadByte) {
+    return executableName.substr(0, FindLastAnsiByte(executableName, '.', isLeadByte));
+}
+}  // namespace
+
 std::string ResultLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
-    std::size_t dot = FindLastAnsiByte(executableName, '.', isLeadByte);
-    return executableName.substr(0, dot) + kLogExtension;
+    return ExecutableStem(executableName, isLeadByte) + kLogExtension;
 }
 
 std::string TraceLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
-    std::size_t dot = FindLastAnsiByte(executableName, '.', isLeadByte);
-    return executableName.substr(0, dot) + kTraceLogExtension;
+    return ExecutableStem(executableName, isLeadByte) + kTraceLogExtension;
 }

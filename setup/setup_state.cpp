@@ -1,5 +1,7 @@
 #include "setup/setup_state.h"
 
+#include "setup/ansi_text.h"
+
 SetupState g_SetupState;
 
 std::string WorkingPath(const std::string& name) {
@@ -19,11 +21,8 @@ std::string FoldedRelativePath(const std::string& relativePath) {
     std::string path = relativePath.compare(0, 2, kCurrentFolderPrefix) == 0
                            ? relativePath.substr(2)
                            : relativePath;
-    while (!path.empty() && (path.back() == '.' || path.back() == ' ')) path.pop_back();
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    path = WithoutTrailingDotsAndBlanks(path);
+    for (char& c : path) c = c == '/' ? '\\' : FoldAsciiLetter(c);
     return path;
 }
 

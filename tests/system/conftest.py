@@ -53,10 +53,6 @@ FLAVOURS = {
     64: Flavour(64, Path(os.environ.get("SETUP_BUILD64_DIR", ROOT / "build" / "windows64")),
                 "setup64", "setup-pack64"),
 }
-BUILD = FLAVOURS[32].build
-# The kit's data files and cabinets hold the same programs in both builds; tests that only read
-# them use the 32-bit build's copy.
-KIT = FLAVOURS[32].kit
 # Which setup runs in which prefix.
 COMBINATIONS = {"setup32-win32": (32, "win32"), "setup32-wow64": (32, "win64"),
                 "setup64-win64": (64, "win64")}
