@@ -1,5 +1,6 @@
 #include "install/cleanup.h"
 
+#include "payload/installation_files.h"
 #include "platform/files_processes.h"
 #include "setup/setup_state.h"
 #include "setup/trace_log.h"
@@ -9,36 +10,63 @@ constexpr char kCleanupMessage[] = "fn_Cleanup";
 constexpr DWORD kBatchFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr DWORD kBatchCreationFlags = CREATE_SUSPENDED | IDLE_PRIORITY_CLASS;
 constexpr char kInterpreterFile[] = "cmd.exe";
+// The batch takes well under a second; a hung one must not hold the machine-wide lock for ever.
+constexpr DWORD kBatchWaitMilliseconds = 120000;
+constexpr char kLayerFolderPrefix[] = "hwixqmb\\";
 
-// The batch text in the OEM code page, the one the interpreter reads batch files in; empty when
-// the working directory has no exact OEM name (it is then unresolved and no batch is written).
-std::string OemCleanupBatchText() {
+// A name of the batch (in the OEM code page) that is a link in the working directory: the
+// interpreter's delete could reach its target, so the batch leaves it alone.
+bool IsLinkInWorkingDirectory(const std::string& oemName) {
+    return platform::IsLink(platform::FromAnsi(g_SetupState.WorkingDirectory) + L'\\' +
+                            platform::FromOem(oemName));
+}
+
+// The batch text in the code page given, from the exact names of W and the image; empty when the
+// working directory has no exact name there (it is then unresolved and no batch is written).
+std::string CleanupBatchTextIn(bool oem) {
     std::string directory;
     std::string image;
-    if (!platform::ToOemExactly(platform::FromAnsi(g_SetupState.WorkingDirectory), directory)) {
-        return {};
+    const std::wstring wideDirectory = platform::FromAnsi(g_SetupState.WorkingDirectory);
+    auto convert = oem ? platform::ToOemExactly : platform::ToAnsiExactly;
+    if (!convert(wideDirectory, directory)) return {};
+    // An image name without an exact name was refused and never written.
+    if (!convert(g_SetupState.BiosImageName, image)) image.clear();
+    return CleanupBatchText(directory, image, oem ? platform::IsOemLeadByte : platform::IsAnsiLeadByte,
+                            oem ? IsLinkInWorkingDirectory : nullptr);
+}
+
+// How the trace log records the batch's start, once it was tried.
+void TraceBatchStart(bool started, const std::string& interpreter, const std::string& commandLine) {
+    if (started) {
+        TraceText("cleanup batch started: " + interpreter + " " + commandLine);
+    } else {
+        TraceText("cleanup batch not started, error " + std::to_string(GetLastError()));
     }
-    // An image name without an exact OEM name was refused and never written.
-    if (!platform::ToOemExactly(g_SetupState.BiosImageName, image)) image.clear();
-    return CleanupBatchText(directory, image, platform::IsOemLeadByte);
 }
 }  // namespace
 
 void WriteCleanupBatch() {
     std::string path = WorkingPath(kCleanupBatchName);
     if (path.empty()) return;
-    std::string text = OemCleanupBatchText();
+    // The interpreter reads the file in the OEM code page; the debug output and the trace log
+    // hold ANSI text, as every other record does.
+    std::string text = CleanupBatchTextIn(true);
     if (text.empty()) return;
-    platform::DeleteReplaceable(path.c_str());
-    platform::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          kBatchFileFlags, nullptr));
-    if (!file.valid()) return;
-    platform::DebugText(text);
-    DWORD written = 0;
-    if (WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-        written == text.size()) {
+    platform::DebugText(CleanupBatchTextIn(false));
+    if (platform::WriteNewFile(path.c_str(), text.data(), static_cast<DWORD>(text.size()),
+                               kBatchFileFlags) == platform::NewFileResult::kWritten) {
         g_SetupState.CleanupBatchWritten = 1;
     }
+}
+
+void RemoveWrittenFiles() {
+    bool wroteIntoLayerFolder = false;
+    for (const std::string& file : g_SetupState.WrittenFiles) {
+        platform::RemoveOwnFile(file.c_str());
+        wroteIntoLayerFolder |= file.compare(0, sizeof kLayerFolderPrefix - 1, kLayerFolderPrefix) == 0;
+    }
+    g_SetupState.WrittenFiles.clear();
+    if (wroteIntoLayerFolder) DeleteTree(kLayerFolder);
 }
 
 void fn_Cleanup() {
@@ -49,26 +77,28 @@ void fn_Cleanup() {
     std::string batchPath = WorkingPath(kCleanupBatchName);
     std::string interpreter = platform::SystemFilePath(kInterpreterFile);
     if (batchPath.empty() || interpreter.empty()) return;
-    // The interpreter inherits it; the setup itself is about to end.
+    // The interpreter inherits it.
     if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str())) return;
     std::string commandLine = CleanupCommandLine(g_SetupState.WorkingDirectory);
-    TraceText("cleanup batch started: " + interpreter + " " + commandLine);
-    // The trace log is complete before the batch can run.
-    CloseTraceLog();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     platform::ProcessInformation batch;
-    if (!CreateProcessA(interpreter.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                        kBatchCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
-                        &startup, batch.put())) {
-        return;
-    }
+    const bool started =
+        CreateProcessA(interpreter.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                       kBatchCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
+                       &startup, batch.put()) != FALSE;
+    TraceBatchStart(started, interpreter, commandLine);
+    // The trace log is complete before the batch can run.
+    CloseTraceLog();
+    if (!started) return;
     // The batch may run only once the setup's own last steps are sure to go first.
     SetThreadPriority(batch.thread(), THREAD_PRIORITY_IDLE);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    batch.closeProcess();
     ResumeThread(batch.thread());
+    batch.closeThread();
+    // The batch never deletes the setup itself, so the setup can hold the lock until it is done.
+    WaitForSingleObject(batch.process(), kBatchWaitMilliseconds);
 }

@@ -7,10 +7,14 @@
 
 constexpr char kCleanupBatchName[] = "delzrph.bat";
 
-// The batch text for working directory W and the image name (ANSI). Lines end in CR LF; a `%`
-// is doubled; an image name that is not a plain file name gives no line for the image.
+using NamePredicate = bool (*)(const std::string& name);
+
+// The batch text for working directory W and the image name, both in the code page the batch is
+// written in. Lines end in CR LF; a `%` is doubled; an image name that is not a plain file name
+// gives no line for the image, and neither does a name for which `isLeftAlone` holds (a link that
+// the interpreter's delete would follow to its target).
 std::string CleanupBatchText(const std::string& workingDirectory, const std::string& imageName,
-                             LeadBytePredicate isLeadByte);
+                             LeadBytePredicate isLeadByte, NamePredicate isLeftAlone = nullptr);
 
 // True when `name` (ANSI), compared as Windows compares file names (letters without case,
 // trailing dots and blanks dropped), is one the setup itself writes, reads or removes in the
@@ -30,9 +34,15 @@ constexpr char kCleanupBatchVariable[] = "SETUP_CLEANUP_BATCH";
 // No AutoRun commands (/d), no delayed expansion of a ! in a name (/v:off).
 std::string CleanupCommandLine(const std::string& workingDirectory);
 
-// Writes delzrph.bat into the working directory, replacing an older one, read-only or not.
+// Writes delzrph.bat into the working directory, replacing an older one, read-only or not. A batch
+// that cannot be written whole (a full disk) is deleted at once.
 void WriteCleanupBatch();
 
-// Starts the batch hidden, at idle priority, and returns without waiting; nothing is started
-// while a reboot is pending or when this run did not write the batch.
+// Deletes, from within the setup, every file this run wrote and the layer folder: for a run
+// whose cleanup batch could not be written, so that a full disk is not left full.
+void RemoveWrittenFiles();
+
+// Starts the batch hidden, at idle priority, and waits (bounded) until it has finished, so that
+// the machine-wide lock is held until the payload is gone; nothing is started while a reboot is
+// pending or when this run did not write the batch.
 void fn_Cleanup();

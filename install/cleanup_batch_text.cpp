@@ -34,17 +34,19 @@ std::string EscapePercent(const std::string& text) {
 
 class BatchText {
   public:
-    explicit BatchText(const std::string& workingDirectory)
-        : directory_(EscapePercent(workingDirectory)) {}
     void line(const std::string& text) { text_ += text + kLineEnd; }
     void emptyLine() { text_ += kLineEnd; }
+    explicit BatchText(const std::string& workingDirectory, NamePredicate isLeftAlone)
+        : directory_(EscapePercent(workingDirectory)), isLeftAlone_(isLeftAlone) {}
     void command(const char* verb, const std::string& name) {
+        if (isLeftAlone_ != nullptr && isLeftAlone_(name)) return;
         line(verb + std::string("\"") + directory_ + '\\' + EscapePercent(name) + '"');
     }
     const std::string& text() const { return text_; }
 
   private:
     std::string directory_;
+    NamePredicate isLeftAlone_;
     std::string text_;
 };
 
@@ -94,8 +96,8 @@ std::string CleanupCommandLine(const std::string& workingDirectory) {
 }
 
 std::string CleanupBatchText(const std::string& workingDirectory, const std::string& imageName,
-                             LeadBytePredicate isLeadByte) {
-    BatchText batch(workingDirectory);
+                             LeadBytePredicate isLeadByte, NamePredicate isLeftAlone) {
+    BatchText batch(workingDirectory, isLeftAlone);
     batch.line(kEchoOff);
     batch.emptyLine();
     for (const char* name : kFilesBeforeImage) batch.command(kDelete, name);

@@ -1,10 +1,15 @@
 #include "install/install_sequence.h"
 
+#include <cstring>
+
+#include "setup/format_text.h"
+
 namespace {
 constexpr char kClientModule64[] = "ZunaClientModule64.exe";
 constexpr char kClientModule32[] = "ZunaClientModule32.exe";
 constexpr char kProfileOption[] = " -file:";
 constexpr char kProfileFile[] = "profile.xml";
+constexpr char kWithheldFormat[] = " <%s characters withheld>";
 }  // namespace
 
 const char* ClientModuleFileName(bool windows64) {
@@ -21,4 +26,9 @@ std::string ClientModuleCommandLine(const std::string& modulePath, const char* t
         commandLine += text;
     }
     return commandLine;
+}
+
+std::string WithheldArguments(const char* text, const char* traced) {
+    if (traced != nullptr || text == nullptr || *text == '\0') return {};
+    return FormatText(kWithheldFormat, {std::to_string(std::strlen(text))});
 }

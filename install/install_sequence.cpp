@@ -6,7 +6,6 @@
 #include "platform/services.h"
 #include "setup/setup_state.h"
 #include "setup/trace_log.h"
-#include "setup/win_main.h"
 
 #ifndef SETUP_CHILD_WAIT_MS
 #define SETUP_CHILD_WAIT_MS 120000
@@ -41,6 +40,8 @@ constexpr char kClientFailed[] = "fn_Install: Call to Runvex.exe failed";
 constexpr char kClientSucceeded[] = "fn_Install: Call to Runvex.exe successfull";
 constexpr char kMarkerFound[] = "Is shutdown";
 constexpr char kMarkerAbsent[] = "Is not shutdown";
+constexpr char kPayloadIncomplete[] = "fn_Install: Payload incomplete, nothing started.";
+constexpr char kBatchNotWritten[] = "fn_Install: Cleanup batch not written, nothing started.";
 constexpr char kDirectoryTooLong[] = "fn_Install: Working directory path too long.";
 constexpr char kDirectoryUnnamed[] =
     "fn_Install: Working directory path has no exact name in the system code pages.";
@@ -65,13 +66,15 @@ void TraceChildRun(const ChildRun& run) {
     }
 }
 
-ChildRun RunChild(const char* applicationName, std::string commandLine) {
+// `tracedCommandLine` is what the trace log may show of the command line.
+ChildRun RunChild(const char* applicationName, std::string commandLine,
+                  const std::string& tracedCommandLine) {
     ChildRun run;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     platform::ProcessInformation child;
     TraceText("child " + (applicationName != nullptr ? std::string(applicationName) + " " : "") +
-              "command line: " + commandLine);
+              "command line: " + tracedCommandLine);
     if (!CreateProcessA(applicationName, &commandLine[0], nullptr, nullptr, FALSE,
                         kChildCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
                         &startup, child.put())) {
@@ -96,7 +99,7 @@ bool IsOwnProgram(const char* relativePath) {
 bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine) {
     std::string application = WorkingPath(relativePath);
     if (application.empty() || !IsOwnProgram(relativePath)) return false;
-    return RunChild(application.c_str(), commandLine).endedInTime;
+    return RunChild(application.c_str(), commandLine, commandLine).endedInTime;
 }
 
 void Report(bool failed, const char* failure, const char* success) {
@@ -135,7 +138,11 @@ int RunClientModule(const char* text) {
     const char* module = ClientModuleFileName(g_SetupState.Is64BitWindows != 0);
     std::string modulePath = WorkingPath(module);
     if (modulePath.empty() || !IsOwnProgram(module)) return kNoExitCode;
-    ChildRun run = RunChild(nullptr, ClientModuleCommandLine(modulePath, text));
+    // The caller's arguments may hold secrets (a BIOS password): the trace log shows them only
+    // when the package's maker asked for it.
+    const char* traced = g_SetupState.Settings.traceArguments ? text : nullptr;
+    ChildRun run = RunChild(nullptr, ClientModuleCommandLine(modulePath, text),
+                            ClientModuleCommandLine(modulePath, traced) + WithheldArguments(text, traced));
     if (!run.exitCodeKnown) return kNoExitCode;
     return static_cast<int>(run.exitCode);
 }
@@ -150,7 +157,7 @@ int CheckRebootMarker() {
             return 0;
         }
     }
-    platform::DeleteReplaceable(kRebootMarker);
+    platform::RemoveOwnFile(kRebootMarker);
     platform::DebugText(kMarkerFound);
     return 1;
 }
@@ -164,6 +171,13 @@ int fn_Install(const char* text) {
     }
     const bool serviceActive = IsInstrumentationServiceRunning() != 0;
     WriteCleanupBatch();
+    // A BIOS task never runs from a payload known to be incomplete, nor where its files could not
+    // be removed afterwards (a full disk); what was written is removed.
+    if (!g_SetupState.PayloadComplete || !g_SetupState.CleanupBatchWritten) {
+        platform::DebugText(g_SetupState.PayloadComplete ? kBatchNotWritten : kPayloadIncomplete);
+        if (!g_SetupState.CleanupBatchWritten) RemoveWrittenFiles();
+        return kExitClientModuleFailed;
+    }
     if (serviceActive) {
         platform::DebugText(kAlreadyInstalled);
         Report(RunServiceStopper(kStopVerb) != 0, kStopFailed, kStopSucceeded);

@@ -7,7 +7,8 @@
 // Left by the client module when the task goes on after a restart; the setup reads and removes it.
 constexpr char kRebootMarker[] = "reboot.txt";
 
-// Returns 0 when the client module succeeded, 3 otherwise.
+// Returns 0 when the client module succeeded, 3 otherwise; nothing is started (and 3 returned)
+// when the payload is incomplete or the cleanup batch could not be written.
 int fn_Install(const char* text);
 
 // Non-zero when the service "hwix" exists and is in any state but stopped.
@@ -33,3 +34,7 @@ const char* ClientModuleFileName(bool windows64);
 
 // The client module's command line: its quoted path, the profile option and the caller's text.
 std::string ClientModuleCommandLine(const std::string& modulePath, const char* text);
+
+// What stands in the trace log for the caller's text when it is withheld (`traced` null):
+// " <N characters withheld>", or nothing when there is no text or it is shown.
+std::string WithheldArguments(const char* text, const char* traced);

@@ -4,6 +4,7 @@ const char kPackUsage[] =
     "usage: setup-pack build --template SETUP.exe --profile P.xml [--schema S.xml]\n"
     "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR]\n"
     "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
+    "                        [--trace-arguments]\n"
     "                        --out TASK.exe\n"
     "       setup-pack list TASK.exe\n";
 
@@ -25,18 +26,33 @@ constexpr BuildOption kBuildOptions[] = {
     {"--reboot-exit-code", &PackOptions::rebootExitCode},
     {"--out", &PackOptions::out},
 };
-// The one option without a value.
-constexpr char kTraceLogOption[] = "--trace-log";
+struct FlagOption {
+    const char* name;
+    bool PackOptions::*field;
+};
+
+// The options without a value.
+constexpr FlagOption kFlagOptions[] = {
+    {"--trace-log", &PackOptions::traceLog},
+    {"--trace-arguments", &PackOptions::traceArguments},
+};
+
+const FlagOption* FindFlag(const std::string& name) {
+    for (const FlagOption& flag : kFlagOptions) {
+        if (name == flag.name) return &flag;
+    }
+    return nullptr;
+}
 
 bool ParseBuild(const std::vector<std::string>& args, PackOptions& options, std::string& error) {
     std::size_t i = 1;
     while (i < args.size()) {
-        if (args[i] == kTraceLogOption) {
-            if (options.traceLog) {
+        if (const FlagOption* flag = FindFlag(args[i])) {
+            if (options.*flag->field) {
                 error = args[i] + " given twice";
                 return false;
             }
-            options.traceLog = true;
+            options.*flag->field = true;
             ++i;
             continue;
         }

@@ -16,6 +16,7 @@ struct PackOptions {
     std::string settings;        // a file of package settings, "key=value" a line
     std::string rebootExitCode;  // checked when the package is built
     bool traceLog = false;
+    bool traceArguments = false;  // the trace log shows the caller's arguments in full
     std::string listed;  // the package of "list"
 };
 

@@ -125,6 +125,7 @@ std::string ChooseSettings(const PackOptions& options, std::vector<Input>& input
         }
     }
     if (options.traceLog) settings.traceLog = true;
+    if (options.traceArguments) settings.traceArguments = true;
     const std::string text = PackageSettingsText(settings);
     if (options.settings.empty() && text.empty()) return {};
     inputs.push_back({kPayloadSettings, "settings", std::vector<char>(text.begin(), text.end())});

@@ -92,12 +92,12 @@ std::string SettingsText(const std::vector<platform::PayloadResource>& entries) 
     SettingsFault fault;
     const std::string text(static_cast<const char*>(found->bytes), found->size);
     if (!ParsePackageSettings(text, settings, fault)) return "unreadable, the setup ignores them";
+    // The entry's own lines, as the builder writes them, joined on one line.
+    const std::string lines = PackageSettingsText(settings);
     std::string shown;
-    if (settings.rebootExitCode != 0) {
-        shown = std::string(kRebootExitCodeKey) + "=" + std::to_string(settings.rebootExitCode);
-    }
-    if (settings.traceLog) {
-        shown += (shown.empty() ? "" : ", ") + std::string(kTraceLogKey) + "=" + kTraceLogOn;
+    for (std::size_t start = 0, end; start < lines.size(); start = end + 2) {
+        end = lines.find("\r\n", start);
+        shown += (shown.empty() ? "" : ", ") + lines.substr(start, end - start);
     }
     return shown.empty() ? "none" : shown;
 }

@@ -29,17 +29,32 @@ constexpr std::size_t kCabinetTextLimit =
 char MessageBuffer[kMessageBufferSize];
 
 constexpr int kProbeOpenFlags = _O_RDONLY | _O_SEQUENTIAL | _O_BINARY;
-// Truncating keeps a stale tail of an older, longer file from surviving.
-constexpr int kDestinationOpenFlags = _O_WRONLY | _O_CREAT | _O_TRUNC | _O_SEQUENTIAL | _O_BINARY;
+// Always a new file: an old one is deleted first, so no stale tail survives and nothing is written
+// through a link.
+constexpr int kDestinationOpenFlags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_SEQUENTIAL | _O_BINARY;
 constexpr int kDestinationPermission = _S_IREAD | _S_IWRITE;
 constexpr unsigned short kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 constexpr INT_PTR kStop = -1;
 
 constexpr char kRefusedEntryFormat[] = "FdiNotify: entry '%s' leaves the destination, refused\n";
+constexpr char kNotReplaceableFormat[] =
+    "FdiNotify: destination of entry '%s' is a link or cannot be replaced, refused\n";
+constexpr char kContinuedCabinet[] =
+    "FdiNotify: cabinet continues in another cabinet, refused\n";
 constexpr char kLongPathFormat[] = "FdiNotify: destination of entry '%s' is too long, refused\n";
 constexpr char kOpenFailedFormat[] = "Unable to open '%s' for input\n";
 constexpr char kNotCabinetFormat[] = "FDIIsCabinet() failed: '%s' is not a cabinet\n";
+
+// The entry being written: created by this extraction and deleted unless written whole, so that a
+// file cut short (a full disk, an aborted extraction) never stays under its name.
+struct EntryInProgress {
+    std::wstring path;       // empty when no entry is in progress
+    std::string recordedAs;  // its ANSI path for the record of written files; empty when none
+    INT_PTR descriptor = kStop;
+    bool writeFailed = false;
+};
+EntryInProgress CurrentEntry;
 
 void WriteMessage(const std::string& text) {
     std::size_t length = text.size() < kMessageBufferSize ? text.size() : kMessageBufferSize - 1;
@@ -65,9 +80,15 @@ FNREAD(FdiRead) {
     return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb));
 }
 FNWRITE(FdiWrite) {
-    return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
+    int written = _write(static_cast<int>(hf), pv, cb);
+    if (written < 0 || static_cast<UINT>(written) != cb) {
+        if (hf == CurrentEntry.descriptor) CurrentEntry.writeFailed = true;
+        return static_cast<UINT>(-1);
+    }
+    return cb;
 }
 FNCLOSE(FdiClose) {
+    if (hf == CurrentEntry.descriptor) CurrentEntry.descriptor = kStop;
     return _close(static_cast<int>(hf));
 }
 FNSEEK(FdiSeek) {
@@ -125,44 +146,99 @@ BOOL DestroyFdiContext(HFDI context) {
 }
 
 // Creates every folder on the path, in order, so that a reopen can succeed.
-void CreateFoldersOf(const std::string& path) {
+void CreateFoldersOf(const std::wstring& path) {
     for (std::size_t i = 0; i < path.size(); ++i) {
-        if (IsDoubleByteAt(path, i, platform::IsAnsiLeadByte)) {
-            ++i;
-            continue;
-        }
-        if (path[i] != '\\') continue;
-        std::string folder = path.substr(0, i + 1);
-        if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+        if (path[i] != L'\\') continue;
+        std::wstring folder = path.substr(0, i + 1);
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
             DWORD error = GetLastError();
             if (error != ERROR_ACCESS_DENIED && error != ERROR_ALREADY_EXISTS) return;
         }
     }
 }
 
-INT_PTR OpenDestination(const char* entryName) {
-    if (!IsContainedEntryName(entryName)) {
+// True when a folder of the entry's path below the working directory (".\") is a link: the
+// entry would land outside its destination.
+bool PassesThroughLink(const std::wstring& path) {
+    for (std::size_t slash = path.find(L'\\', 2); slash != std::wstring::npos;
+         slash = path.find(L'\\', slash + 1)) {
+        if (platform::IsLink(path.substr(0, slash))) return true;
+    }
+    return false;
+}
+
+// The entry's name in wide characters: decoded as UTF-8 when the cabinet marks it so, else read
+// in the ANSI code page (as the platform reads a narrow name). False for invalid UTF-8.
+bool WideEntryName(const FDINOTIFICATION& notification, std::wstring& name) {
+    if ((notification.attribs & _A_NAME_IS_UTF) == 0) {
+        name = platform::FromAnsi(notification.psz1);
+        return true;
+    }
+    std::u16string decoded;
+    if (!DecodeUtf8Name(notification.psz1, decoded)) return false;
+    name.assign(decoded.begin(), decoded.end());
+    return true;
+}
+
+INT_PTR OpenNewDestination(const std::wstring& path) {
+    return _wopen(path.c_str(), kDestinationOpenFlags, kDestinationPermission);
+}
+
+INT_PTR OpenDestination(const FDINOTIFICATION& notification) {
+    const char* entryName = notification.psz1;
+    std::wstring name;
+    // The name checks read bytes below 0x80 only, which UTF-8 never uses inside a character.
+    if (!IsContainedEntryName(entryName) || !WideEntryName(notification, name)) {
         WriteMessage(WithPath(kRefusedEntryFormat, entryName));
         return kStop;
     }
-    std::string path = std::string(DestinationPrefix) + entryName;
-    if (path.size() >= kCabinetTextLimit) {
+    std::string narrowPath = std::string(DestinationPrefix) + entryName;
+    if (narrowPath.size() >= kCabinetTextLimit) {
         WriteMessage(WithPath(kLongPathFormat, entryName));
         return kStop;
     }
-    // A leftover or planted read-only file of this name is replaced, never kept.
-    platform::MakeReplaceable(path.c_str());
-    INT_PTR descriptor = FdiOpen(&path[0], kDestinationOpenFlags, kDestinationPermission);
-    if (descriptor != kStop || GetLastError() != ERROR_PATH_NOT_FOUND) return descriptor;
-    CreateFoldersOf(path);
-    return FdiOpen(&path[0], kDestinationOpenFlags, kDestinationPermission);
+    std::wstring path = platform::FromAnsi(DestinationPrefix) + name;
+    // A leftover file of this name is replaced, read-only or not; a link is never written through.
+    if (PassesThroughLink(path) || !platform::RemoveOwnFile(path)) {
+        WriteMessage(WithPath(kNotReplaceableFormat, entryName));
+        return kStop;
+    }
+    INT_PTR descriptor = OpenNewDestination(path);
+    if (descriptor == kStop && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreateFoldersOf(path);
+        descriptor = OpenNewDestination(path);
+    }
+    if (descriptor == kStop) return kStop;
+    std::string recordedAs;
+    if ((notification.attribs & _A_NAME_IS_UTF) == 0) {
+        recordedAs = narrowPath;
+    } else if (!platform::ToAnsiExactly(path, recordedAs)) {
+        recordedAs.clear();  // no program the setup starts has such a name
+    }
+    CurrentEntry = EntryInProgress{path, recordedAs, descriptor, false};
+    return descriptor;
 }
 
-void FinishDestination(const FDINOTIFICATION& notification) {
-    std::string path = std::string(DestinationPrefix) + notification.psz1;
+// Deletes an entry that was not written whole; true when there was one.
+bool DiscardEntryInProgress() {
+    if (CurrentEntry.path.empty()) return false;
+    if (CurrentEntry.descriptor != kStop) FdiClose(CurrentEntry.descriptor);
+    DeleteFileW(CurrentEntry.path.c_str());
+    CurrentEntry = EntryInProgress();
+    return true;
+}
+
+// Closes a written entry and gives it its stored times and attributes; false (and the entry is
+// deleted) when a write of it failed.
+BOOL FinishDestination(const FDINOTIFICATION& notification) {
     FdiClose(notification.hf);
+    if (CurrentEntry.writeFailed) {
+        DiscardEntryInProgress();
+        return FALSE;
+    }
+    const std::wstring& path = CurrentEntry.path;
     {
-        platform::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+        platform::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
         FILETIME local{};
@@ -175,18 +251,23 @@ void FinishDestination(const FDINOTIFICATION& notification) {
         }
     }
     // After the times, so that a read-only entry still receives them.
-    SetFileAttributesA(path.c_str(), notification.attribs & kKeptAttributes);
+    SetFileAttributesW(path.c_str(), notification.attribs & kKeptAttributes);
     // Only now is every byte of the entry written.
-    RecordWrittenFile(path);
+    if (!CurrentEntry.recordedAs.empty()) RecordWrittenFile(CurrentEntry.recordedAs);
+    CurrentEntry = EntryInProgress();
+    return TRUE;
 }
 
 FNFDINOTIFY(FdiNotify) {
     switch (fdint) {
         case fdintCOPY_FILE:
-            return OpenDestination(pfdin->psz1);
+            return OpenDestination(*pfdin);
         case fdintCLOSE_FILE_INFO:
-            FinishDestination(*pfdin);
-            return TRUE;
+            return FinishDestination(*pfdin);
+        case fdintNEXT_CABINET:
+            // The payload never holds a cabinet set; answering "go on" would be asked again.
+            WriteMessage(kContinuedCabinet);
+            return kStop;
         default:
             return 0;
     }
@@ -237,8 +318,10 @@ int ExtractCabinet(const char* cabinetPath, const char* destinationPrefix) {
     std::string folder;
     std::string name;
     SplitCabinetPath(path, platform::IsAnsiLeadByte, folder, name);
-    if (CopyCabinetFiles(context, &name[0], &folder[0], 0, FdiNotify, nullptr, nullptr) != TRUE) {
-        WriteMessage(FdiFailureText("FDICopy", error.erfOper));
+    const BOOL copied =
+        CopyCabinetFiles(context, &name[0], &folder[0], 0, FdiNotify, nullptr, nullptr);
+    if (DiscardEntryInProgress() || copied != TRUE) {
+        WriteMessage(FdiFailureText("FDICopy", copied != TRUE ? error.erfOper : FDIERROR_TARGET_FILE));
         DestroyFdiContext(context);
         return 0;
     }

@@ -29,6 +29,8 @@ constexpr char kDirectoryTooLong[] = "fn_CreateInstallationFiles: Working direct
 constexpr char kDirectoryUnnamed[] =
     "fn_CreateInstallationFiles: Working directory path has no exact name in the system code "
     "pages.";
+constexpr char kLayerFolderNotRemoved[] =
+    "fn_CreateInstallationFiles: Folder hwixqmb could not be removed.";
 // The longest name the setup itself builds under the working directory.
 constexpr char kLongestWorkingName[] = "ZunaClientModule64.exe";
 
@@ -77,10 +79,15 @@ bool WriteAndExtract(const CabinetStep& step, const char* destinationPrefix) {
 }
 
 bool UnpackLayer(const CabinetStep& step) {
-    platform::DeleteReplaceable(step.archive);
+    platform::RemoveOwnFile(step.archive);
+    // A leftover folder that cannot be removed (a link, or a link inside it) is never unpacked into.
     DeleteTree(kLayerFolder);
+    if (GetFileAttributesA(kLayerFolder) != INVALID_FILE_ATTRIBUTES) {
+        platform::DebugText(kLayerFolderNotRemoved);
+        return false;
+    }
     bool unpacked = WriteAndExtract(step, kLayerPrefix);
-    platform::DeleteReplaceable(step.archive);
+    platform::RemoveOwnFile(step.archive);
     return unpacked;
 }
 
@@ -88,11 +95,11 @@ bool UnpackLayer(const CabinetStep& step) {
 bool UnpackIntoWorkingDirectory(const CabinetStep& step, bool earlierFailed) {
     bool unpacked = false;
     if (!earlierFailed) {
-        platform::DeleteReplaceable(step.archive);
-        platform::DeleteReplaceable(step.previousFile);
+        platform::RemoveOwnFile(step.archive);
+        platform::RemoveOwnFile(step.previousFile);
         unpacked = WriteAndExtract(step, kWorkingPrefix);
     }
-    platform::DeleteReplaceable(step.archive);
+    platform::RemoveOwnFile(step.archive);
     return unpacked;
 }
 
@@ -105,7 +112,7 @@ bool UnpackCabinets() {
 }
 
 bool WritePlainFile(const PlainFileStep& step) {
-    platform::DeleteReplaceable(step.deletedFirst);
+    platform::RemoveOwnFile(step.deletedFirst);
     return fn_CreateFileFromResource(step.entry, step.writtenAs) == 0;
 }
 
@@ -138,7 +145,7 @@ bool WriteBiosImage() {
         platform::DebugText(kImagePathTooLong);
         return false;
     }
-    platform::DeleteReplaceable(name.c_str());
+    platform::RemoveOwnFile(name.c_str());
     return fn_CreateFileFromResource(kPayloadBiosImage, name.c_str()) == 0;
 }
 
@@ -170,6 +177,7 @@ int fn_CreateInstallationFiles() {
         platform::DebugText(kNotAllCreated);
         return kExitFilesNotCreated;
     }
+    g_SetupState.PayloadComplete = 1;
     platform::DebugText(kAllCreated);
     return kExitSuccess;
 }
@@ -178,6 +186,14 @@ int DeleteTree(const char* path) {
     // The source list ends in two NULs.
     char source[kDeleteTreeBufferSize] = {};
     if (std::strlen(path) >= kPathBufferSize) return 0;
+    // Never through a link: the shell would delete what the link leads to.
+    const std::wstring widePath = platform::FromAnsi(path);
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (platform::IsLink(widePath)) return platform::RemoveMarkedLink(widePath) ? 1 : 0;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !platform::RemoveLinksInside(widePath)) {
+        return 0;
+    }
     std::strcpy(source, path);
     SHFILEOPSTRUCTA operation{};
     operation.wFunc = FO_DELETE;

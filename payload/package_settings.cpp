@@ -13,8 +13,12 @@ Kind SetSetting(const std::string& key, const std::string& value, PackageSetting
         return ParseRebootExitCode(value, settings.rebootExitCode) ? Kind::kNone : Kind::kBadValue;
     }
     if (key == kTraceLogKey) {
-        settings.traceLog = value == kTraceLogOn;
+        settings.traceLog = value == kSettingOn;
         return settings.traceLog ? Kind::kNone : Kind::kBadValue;
+    }
+    if (key == kTraceArgumentsKey) {
+        settings.traceArguments = value == kSettingOn;
+        return settings.traceArguments ? Kind::kNone : Kind::kBadValue;
     }
     return Kind::kUnknownKey;
 }
@@ -69,6 +73,9 @@ std::string PackageSettingsText(const PackageSettings& settings) {
         text += std::string(kRebootExitCodeKey) + "=" + std::to_string(settings.rebootExitCode) +
                 kLineEnd;
     }
-    if (settings.traceLog) text += std::string(kTraceLogKey) + "=" + kTraceLogOn + kLineEnd;
+    if (settings.traceLog) text += std::string(kTraceLogKey) + "=" + kSettingOn + kLineEnd;
+    if (settings.traceArguments) {
+        text += std::string(kTraceArgumentsKey) + "=" + kSettingOn + kLineEnd;
+    }
     return text;
 }

@@ -6,11 +6,13 @@
 
 constexpr char kRebootExitCodeKey[] = "reboot-exit-code";
 constexpr char kTraceLogKey[] = "trace-log";
-constexpr char kTraceLogOn[] = "yes";
+constexpr char kTraceArgumentsKey[] = "trace-arguments";
+constexpr char kSettingOn[] = "yes";
 
 struct PackageSettings {
     int rebootExitCode = 0;  // 0: a pending reboot keeps exit code 0
     bool traceLog = false;
+    bool traceArguments = false;  // the trace log shows the caller's arguments (maybe passwords)
 };
 
 // Why a settings text was refused, and on which line (counted from 1).

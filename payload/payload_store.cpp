@@ -29,15 +29,15 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
     if (loaded == nullptr) return Fail(kNotLoaded);
     const void* bytes = LockResource(loaded);
     if (bytes == nullptr) return Fail(kNotLocked);
-    // A leftover or planted read-only file of this name is replaced, never kept.
-    platform::MakeReplaceable(fileName);
-    platform::FileHandle file(CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return Fail(kNotCreated);
-    // Straight from the resource view: the payload is never copied through the heap.
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
-        return Fail(kNotWritten);
+    // Created anew, never over an old file or through a link; straight from the resource view:
+    // the payload is never copied through the heap. A file cut short is deleted at once.
+    switch (platform::WriteNewFile(fileName, bytes, size)) {
+        case platform::NewFileResult::kNotCreated:
+            return Fail(kNotCreated);
+        case platform::NewFileResult::kNotWritten:
+            return Fail(kNotWritten);
+        case platform::NewFileResult::kWritten:
+            break;
     }
     RecordWrittenFile(fileName);
     TraceText("payload entry " + std::to_string(id) + " written as " + fileName + ", " +

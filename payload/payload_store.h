@@ -36,8 +36,10 @@ extern const PayloadEntryInfo kPayloadEntries[14];
 const PayloadEntryInfo* FindPayloadEntry(unsigned id);
 
 // Writes entry `id` byte for byte to `fileName` (relative names resolve against the current
-// directory), replacing a read-only file of that name. Returns 0 when the file was written
-// completely (and records it as written by this run), 1 on failure.
+// directory), created anew: an old file of that name, read-only or not, is deleted first, a link
+// is removed itself or, where it cannot be, left and the write fails. Returns 0 when the file was
+// written completely (and records it as written by this run), 1 on failure; a file cut short is
+// deleted.
 int fn_CreateFileFromResource(unsigned short id, const char* fileName);
 
 // The bytes of entry `id` as text; false when the package has no such entry.

@@ -43,6 +43,43 @@ class KernelHandle {
     HANDLE handle_;
 };
 
+// Owns a search of FindFirstFileW; its empty value is INVALID_HANDLE_VALUE.
+class FindHandle {
+  public:
+    explicit FindHandle(HANDLE handle) : handle_(handle) {}
+    ~FindHandle() {
+        if (valid()) FindClose(handle_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE handle_;
+};
+
+// Holds a machine-wide named mutex for as long as it lives, when no other process holds it. A
+// mutex abandoned by a process that was killed is taken over.
+class MachineLock {
+  public:
+    explicit MachineLock(const char* name) : mutex_(CreateMutexA(nullptr, FALSE, name)) {
+        if (mutex_.get() == nullptr) return;
+        DWORD wait = WaitForSingleObject(mutex_.get(), 0);
+        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+    ~MachineLock() {
+        if (held_) ReleaseMutex(mutex_.get());
+    }
+    MachineLock(const MachineLock&) = delete;
+    MachineLock& operator=(const MachineLock&) = delete;
+    bool held() const { return held_; }
+
+  private:
+    KernelHandle mutex_;  // closed after the release
+    bool held_ = false;
+};
+
 // Owns both handles of a created process; put() is the out-parameter for CreateProcessA.
 class ProcessInformation {
   public:
@@ -151,14 +188,43 @@ bool ToOemExactly(const std::wstring& text, std::string& converted);
 // The current directory as the platform holds it, in wide characters; empty on failure.
 std::wstring CurrentDirectory();
 
-// Clears the read-only attribute of an existing file, so that a leftover or planted file of a
-// name the setup writes can be replaced. Folders are left alone.
-void MakeReplaceable(const char* path);
+// True when `path` is a link: the platform marks it as a reparse point (a symbolic link or a
+// junction), or it leads elsewhere than its name says (a link the platform does not mark, such as
+// a Unix link under Wine, found by its final path where the platform can tell it).
+bool IsLink(const std::wstring& path);
 
-// Deletes a file, read-only or not; true when it is gone afterwards.
-bool DeleteReplaceable(const char* path);
+// Clears the way for a file of the setup's own name to be created anew at `path`: a file, read-only
+// or not, is deleted; a link the platform marks is removed itself, never its target; anything
+// else (a folder, a link the platform does not mark, whose deletion would reach its target) is
+// left alone. True when nothing lies at `path` afterwards.
+bool RemoveOwnFile(const std::wstring& path);
+bool RemoveOwnFile(const char* path);
 
-// Converts ANSI text to wide characters.
+// Creates a file that did not exist (never opens one over an old file or through a link).
+HANDLE CreateNewFile(const std::wstring& path, DWORD flagsAndAttributes = FILE_ATTRIBUTE_NORMAL,
+                     DWORD share = 0);
+
+// Writes all `size` bytes; false on a failed or short write.
+bool WriteWhole(HANDLE file, const void* bytes, DWORD size);
+
+enum class NewFileResult { kWritten, kNotCreated, kNotWritten };
+
+// Clears the way (RemoveOwnFile), creates the file anew and writes `size` bytes in one write. A
+// file that could not be written whole is deleted at once: it never stays under its name.
+NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,
+                           DWORD flagsAndAttributes = FILE_ATTRIBUTE_NORMAL);
+
+// Removes `path` when it is a link the platform marks, itself and never its target. True when
+// nothing lies at `path` afterwards.
+bool RemoveMarkedLink(const std::wstring& path);
+
+// Removes every link inside the folder tree at `folder`, each itself, without descending into
+// one, so that the tree can then be deleted without reaching outside it. False when a link stays
+// (one the platform does not mark cannot be removed without reaching its target).
+bool RemoveLinksInside(const std::wstring& folder);
+
+// Converts ANSI (or OEM) text to wide characters.
 std::wstring FromAnsi(const std::string& text);
+std::wstring FromOem(const std::string& text);
 
 }  // namespace platform

@@ -1,8 +1,5 @@
 #include "setup/result_log.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "platform/files_processes.h"
 #include "setup/setup_state.h"
 
@@ -17,15 +14,26 @@ int GetExecutableFileName(std::string& name) {
     return 0;
 }
 
+namespace {
+// The log is a text file: every line ends in CR LF.
+std::string WithCrLf(const std::string& text) {
+    std::string converted;
+    for (char c : text) {
+        if (c == '\n') converted += '\r';
+        converted += c;
+    }
+    return converted;
+}
+}  // namespace
+
 void WriteResultLog(int result) {
     std::string executableName;
     // Without the executable's name there is no right name for the log: write none.
     if (GetExecutableFileName(executableName) != 0) return;
     std::string path = WorkingPath(ResultLogFileName(executableName, platform::IsAnsiLeadByte));
     if (path.empty()) return;
-    // Text mode: every "\n" of the text becomes CR LF in the file.
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "w"),
-                                                         &std::fclose);
-    if (!file) return;
-    std::fputs(ResultLogText(result).c_str(), file.get());
+    // Created anew (an old log goes first, read-only or not; a link is never written through) and
+    // written whole or not at all.
+    std::string text = WithCrLf(ResultLogText(result));
+    platform::WriteNewFile(path.c_str(), text.data(), static_cast<DWORD>(text.size()));
 }

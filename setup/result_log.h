@@ -5,7 +5,7 @@
 
 #include "setup/ansi_text.h"
 
-// The whole text of the log, lines ending in "\n" (the file is written in text mode).
+// The whole text of the log, lines ending in "\n" (CR LF in the file).
 std::string ResultLogText(int result);
 
 // The executable's file name with everything from its last dot on replaced by ".log".
@@ -18,5 +18,5 @@ std::string TraceLogFileName(const std::string& executableName, LeadBytePredicat
 // the platform gives no complete path (name is then left as it was).
 int GetExecutableFileName(std::string& name);
 
-// Writes the log into the working directory; silent on every failure.
+// Writes the log into the working directory, whole or not at all; silent on every failure.
 void WriteResultLog(int result);

@@ -21,6 +21,9 @@ enum ExitCode : int {
     kExitFilesNotCreated = 2,
     kExitClientModuleFailed = 3,
     kExitUninstallFailed = 4,  // named in the result log's legend only
+    // Another run holds the machine-wide lock: the code deployment systems read as "another
+    // installation is in progress, retry later".
+    kExitAnotherRunInProgress = 1618,
 };
 
 struct SetupState {
@@ -33,6 +36,7 @@ struct SetupState {
     int Is64BitWindows = 0;  // set by fn_CheckOS from Is64BitWindows()
     int RebootPending = 0;
     std::wstring BiosImageName;   // empty until the profile has been read, or when refused
+    int PayloadComplete = 0;      // every payload file was written completely by this run
     int CleanupBatchWritten = 0;  // this run wrote delzrph.bat completely
     PackageSettings Settings;     // the package's own, or the defaults
     std::vector<std::string> WrittenFiles;  // relative names this run wrote completely, folded

@@ -13,7 +13,21 @@ struct TraceLog {
     DWORD start = 0;
     std::string pending;  // records made before the file could be opened
     platform::FileHandle file;
+    LONG size = 0;  // bytes of whole records in the file
 };
+
+// Writes records whole or ends the log: a record cut short (a full disk) is taken back, and
+// nothing more is written, so no record is ever glued to a later one.
+void WriteRecords(TraceLog& log, const std::string& records) {
+    if (platform::WriteWhole(log.file.get(), records.data(), static_cast<DWORD>(records.size()))) {
+        log.size += static_cast<LONG>(records.size());
+        return;
+    }
+    SetFilePointer(log.file.get(), log.size, nullptr, FILE_BEGIN);
+    SetEndOfFile(log.file.get());
+    log.file.reset();
+    log.collecting = false;
+}
 
 TraceLog& Log() {
     static TraceLog log;
@@ -29,8 +43,7 @@ void Append(const std::string& text) {
         return;
     }
     // A failed write changes nothing else of the run.
-    DWORD written = 0;
-    WriteFile(log.file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+    WriteRecords(log, record);
 }
 
 void AppendDebugText(const char* text) {
@@ -58,15 +71,14 @@ void OpenTraceLog() {
     // Named like the result log, and only ever in the working directory.
     std::string path = WorkingPath(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
     if (path.empty()) return;
-    platform::MakeReplaceable(path.c_str());
-    log.file.reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Created anew: an old log goes first, read-only or not, and a link is never written through.
+    const std::wstring widePath = platform::FromAnsi(path);
+    if (!platform::RemoveOwnFile(widePath)) return;
+    log.file.reset(platform::CreateNewFile(widePath, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
     if (!log.file.valid()) return;
     std::string pending;
     pending.swap(log.pending);
-    DWORD written = 0;
-    WriteFile(log.file.get(), pending.data(), static_cast<DWORD>(pending.size()), &written,
-              nullptr);
+    WriteRecords(log, pending);
 }
 
 void CloseTraceLog() {

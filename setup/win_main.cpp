@@ -20,6 +20,11 @@ constexpr char kOsNotSupported[] = "fn_CheckOS: Operating System not supported";
 constexpr char kIsWow64Failed[] = "IsWow64: Operating System not supported";
 constexpr char kSettingsIgnored[] = "Package settings cannot be read, ignored.";
 constexpr DWORD kMinimumMajorVersion = 5;
+// One task at a time on a PC, whichever package, folder or session (the system account runs in
+// session 0): the global namespace is seen from every session.
+constexpr char kMachineLockName[] = "Global\\Corvane BIOS task package";
+constexpr char kAnotherRunInProgress[] =
+    "WinMain: Another BIOS task package is running, exit code 1618: retry later.";
 // A 64-bit build runs only on 64-bit Windows, natively: it has no WOW64 to ask or to undo.
 constexpr bool kNative64BitBuild = sizeof(void*) == 8;
 
@@ -139,6 +144,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     platform::RestrictDllSearchPath();
     // The runtime's own tail may differ from the platform rules; cut it from the full line.
     const char* commandTail = CommandTail(GetCommandLineA());
+    // Held until the cleanup batch has finished; a second run writes and starts nothing.
+    platform::MachineLock lock(kMachineLockName);
+    if (!lock.held()) {
+        platform::DebugText(kAnotherRunInProgress);
+        return kExitAnotherRunInProgress;
+    }
     int result = kExitSuccess;
     {
         ReadPackageSettings();

@@ -191,12 +191,15 @@ def test_failed_platform_check_never_starts_an_older_batch(setup32, make_workdir
     assert names(folder) == ["delzrph.bat", "old.txt", name]
 
 
-def test_batch_that_cannot_be_written_keeps_the_run_going(native, make_workdir):
+def test_batch_that_cannot_be_written_starts_nothing_and_removes_the_payload(native, make_workdir):
     folder = make_workdir(native)
     (folder / "delzrph.bat").mkdir()
-    run = native.run("setup.exe", folder)
-    assert run.exit_code == 0
-    assert not any(m.startswith("@echo off") for m in run.messages)
-    assert run.messages[-3:] == [CLIENT_OK, "Is not shutdown", "fn_Cleanup"]
-    time.sleep(TIME_FACTOR)
-    assert (folder / "delzrph.bat").is_dir() and (folder / "profile.xml").exists()
+    run = native.run("setup.exe -l", folder)
+    assert run.exit_code == 3
+    assert run.messages[-2:] == ["fn_Install: Cleanup batch not written, nothing started.",
+                                 "fn_Cleanup"]
+    assert not run.child_messages(native.client_module)
+    # Removed by the setup itself; the result log stays, complete.
+    assert names(folder) == ["delzrph.bat", "setup.exe", "setup.log"]
+    assert (folder / "delzrph.bat").is_dir()
+    assert b"nResult = 3" in (folder / "setup.log").read_bytes()
