@@ -31,7 +31,8 @@ std::string CleanupBatchTextIn(bool oem) {
     if (!convert(wideDirectory, directory)) return {};
     // An image name without an exact name was refused and never written.
     if (!convert(g_SetupState.BiosImageName, image)) image.clear();
-    return CleanupBatchText(directory, image, oem ? platform::IsOemLeadByte : platform::IsAnsiLeadByte,
+    return CleanupBatchText(directory, image,
+                            oem ? platform::IsOemLeadByte : platform::IsAnsiLeadByte,
                             oem ? IsLinkInWorkingDirectory : nullptr);
 }
 
@@ -63,7 +64,8 @@ void RemoveWrittenFiles() {
     bool wroteIntoLayerFolder = false;
     for (const std::string& file : g_SetupState.WrittenFiles) {
         platform::RemoveOwnFile(file.c_str());
-        wroteIntoLayerFolder |= file.compare(0, sizeof kLayerFolderPrefix - 1, kLayerFolderPrefix) == 0;
+        wroteIntoLayerFolder |=
+            file.compare(0, sizeof kLayerFolderPrefix - 1, kLayerFolderPrefix) == 0;
     }
     g_SetupState.WrittenFiles.clear();
     if (wroteIntoLayerFolder) DeleteTree(kLayerFolder);

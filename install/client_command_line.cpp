@@ -1,7 +1,6 @@
-#include "install/install_sequence.h"
-
 #include <cstring>
 
+#include "install/install_sequence.h"
 #include "setup/format_text.h"
 
 namespace {

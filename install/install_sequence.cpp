@@ -141,8 +141,9 @@ int RunClientModule(const char* text) {
     // The caller's arguments may hold secrets (a BIOS password): the trace log shows them only
     // when the package's maker asked for it.
     const char* traced = g_SetupState.Settings.traceArguments ? text : nullptr;
-    ChildRun run = RunChild(nullptr, ClientModuleCommandLine(modulePath, text),
-                            ClientModuleCommandLine(modulePath, traced) + WithheldArguments(text, traced));
+    ChildRun run =
+        RunChild(nullptr, ClientModuleCommandLine(modulePath, text),
+                 ClientModuleCommandLine(modulePath, traced) + WithheldArguments(text, traced));
     if (!run.exitCodeKnown) return kNoExitCode;
     return static_cast<int>(run.exitCode);
 }

@@ -17,7 +17,7 @@ struct PackOptions {
     std::string rebootExitCode;  // checked when the package is built
     bool traceLog = false;
     bool traceArguments = false;  // the trace log shows the caller's arguments in full
-    std::string listed;  // the package of "list"
+    std::string listed;           // the package of "list"
 };
 
 // Parses the arguments after the program name; false with `error` set when they are wrong.

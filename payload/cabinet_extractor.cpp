@@ -40,8 +40,7 @@ constexpr INT_PTR kStop = -1;
 constexpr char kRefusedEntryFormat[] = "FdiNotify: entry '%s' leaves the destination, refused\n";
 constexpr char kNotReplaceableFormat[] =
     "FdiNotify: destination of entry '%s' is a link or cannot be replaced, refused\n";
-constexpr char kContinuedCabinet[] =
-    "FdiNotify: cabinet continues in another cabinet, refused\n";
+constexpr char kContinuedCabinet[] = "FdiNotify: cabinet continues in another cabinet, refused\n";
 constexpr char kLongPathFormat[] = "FdiNotify: destination of entry '%s' is too long, refused\n";
 constexpr char kOpenFailedFormat[] = "Unable to open '%s' for input\n";
 constexpr char kNotCabinetFormat[] = "FDIIsCabinet() failed: '%s' is not a cabinet\n";
@@ -52,9 +51,14 @@ struct EntryInProgress {
     std::wstring path;       // empty when no entry is in progress
     std::string recordedAs;  // its ANSI path for the record of written files; empty when none
     INT_PTR descriptor = kStop;
+    long expectedSize = 0;  // as the cabinet states it
+    long writtenSize = 0;
     bool writeFailed = false;
 };
 EntryInProgress CurrentEntry;
+// Set when an entry of the extraction in progress was discarded: the platform's extractor may go
+// on (and report success) when a write or the close of an entry fails.
+bool EntryDiscarded = false;
 
 void WriteMessage(const std::string& text) {
     std::size_t length = text.size() < kMessageBufferSize ? text.size() : kMessageBufferSize - 1;
@@ -81,10 +85,12 @@ FNREAD(FdiRead) {
 }
 FNWRITE(FdiWrite) {
     int written = _write(static_cast<int>(hf), pv, cb);
+    const bool entry = hf == CurrentEntry.descriptor;
     if (written < 0 || static_cast<UINT>(written) != cb) {
-        if (hf == CurrentEntry.descriptor) CurrentEntry.writeFailed = true;
+        if (entry) CurrentEntry.writeFailed = true;
         return static_cast<UINT>(-1);
     }
+    if (entry) CurrentEntry.writtenSize += written;
     return cb;
 }
 FNCLOSE(FdiClose) {
@@ -215,7 +221,7 @@ INT_PTR OpenDestination(const FDINOTIFICATION& notification) {
     } else if (!platform::ToAnsiExactly(path, recordedAs)) {
         recordedAs.clear();  // no program the setup starts has such a name
     }
-    CurrentEntry = EntryInProgress{path, recordedAs, descriptor, false};
+    CurrentEntry = EntryInProgress{path, recordedAs, descriptor, notification.cb, 0, false};
     return descriptor;
 }
 
@@ -225,14 +231,16 @@ bool DiscardEntryInProgress() {
     if (CurrentEntry.descriptor != kStop) FdiClose(CurrentEntry.descriptor);
     DeleteFileW(CurrentEntry.path.c_str());
     CurrentEntry = EntryInProgress();
+    EntryDiscarded = true;
     return true;
 }
 
 // Closes a written entry and gives it its stored times and attributes; false (and the entry is
-// deleted) when a write of it failed.
+// deleted) when a write of it failed or it is shorter than the cabinet says (the platform's
+// extractor also closes an entry whose data was cut, as at the end of a cabinet of a set).
 BOOL FinishDestination(const FDINOTIFICATION& notification) {
     FdiClose(notification.hf);
-    if (CurrentEntry.writeFailed) {
+    if (CurrentEntry.writeFailed || CurrentEntry.writtenSize != CurrentEntry.expectedSize) {
         DiscardEntryInProgress();
         return FALSE;
     }
@@ -282,6 +290,7 @@ int Fail(const std::string& message) {
 
 int ExtractCabinet(const char* cabinetPath, const char* destinationPrefix) {
     DestinationPrefix = destinationPrefix;
+    EntryDiscarded = false;
     std::memset(MessageBuffer, 0, sizeof MessageBuffer);
     platform::DebugText(MessageBuffer);
 
@@ -320,8 +329,10 @@ int ExtractCabinet(const char* cabinetPath, const char* destinationPrefix) {
     SplitCabinetPath(path, platform::IsAnsiLeadByte, folder, name);
     const BOOL copied =
         CopyCabinetFiles(context, &name[0], &folder[0], 0, FdiNotify, nullptr, nullptr);
-    if (DiscardEntryInProgress() || copied != TRUE) {
-        WriteMessage(FdiFailureText("FDICopy", copied != TRUE ? error.erfOper : FDIERROR_TARGET_FILE));
+    DiscardEntryInProgress();
+    if (EntryDiscarded || copied != TRUE) {
+        WriteMessage(
+            FdiFailureText("FDICopy", copied != TRUE ? error.erfOper : FDIERROR_TARGET_FILE));
         DestroyFdiContext(context);
         return 0;
     }

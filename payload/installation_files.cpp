@@ -80,7 +80,8 @@ bool WriteAndExtract(const CabinetStep& step, const char* destinationPrefix) {
 
 bool UnpackLayer(const CabinetStep& step) {
     platform::RemoveOwnFile(step.archive);
-    // A leftover folder that cannot be removed (a link, or a link inside it) is never unpacked into.
+    // A leftover folder that cannot be removed (a link, or a link inside it) is never unpacked
+    // into.
     DeleteTree(kLayerFolder);
     if (GetFileAttributesA(kLayerFolder) != INVALID_FILE_ATTRIBUTES) {
         platform::DebugText(kLayerFolderNotRemoved);

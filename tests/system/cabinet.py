@@ -16,24 +16,39 @@ class Entry:
     attribs: int = 0x20
 
 
-def write_cabinet(entries, set_id=0):
+NEXT_CABINET_FLAG = 0x0002
+CONTINUED_TO_NEXT = 0xFFFE
+
+
+def write_cabinet(entries, set_id=0, continues_in=None):
+    """A single-folder cabinet; with `continues_in` (a cabinet name) it is the first of a set and
+    its last entry is cut, to be continued in that cabinet, as a cabinet maker splits a set."""
     header_size, folder_size = 36, 8
     files = b""
     offset = 0
-    for e in entries:
-        files += struct.pack("<IIHHHH", len(e.data), offset, 0, e.date, e.time, e.attribs)
+    for i, e in enumerate(entries):
+        last_cut = continues_in is not None and i == len(entries) - 1
+        size = len(e.data) * 2 if last_cut else len(e.data)
+        files += struct.pack("<IIHHHH", size, offset, CONTINUED_TO_NEXT if last_cut else 0,
+                             e.date, e.time, e.attribs)
         files += e.name + b"\0"
         offset += len(e.data)
     stream = b"".join(e.data for e in entries)
     blocks = [stream[i : i + BLOCK] for i in range(0, len(stream), BLOCK)] or [b""]
-    data = b"".join(struct.pack("<IHH", 0, len(b), len(b)) + b for b in blocks)
-    coff_files = header_size + folder_size
+    # A block split between two cabinets has no uncompressed size in the first one.
+    sizes = [len(b) for b in blocks]
+    if continues_in is not None:
+        sizes[-1] = 0
+    data = b"".join(struct.pack("<IHH", 0, len(b), size) + b for b, size in zip(blocks, sizes))
+    names = b"" if continues_in is None else continues_in + b"\0" + b"disk 2\0"
+    coff_files = header_size + len(names) + folder_size
     coff_data = coff_files + len(files)
     total = coff_data + len(data)
+    flags = 0 if continues_in is None else NEXT_CABINET_FLAG
     header = struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, total, 0, coff_files, 0, 3, 1, 1,
-                         len(entries), 0, set_id, 0)
+                         len(entries), flags, set_id, 0)
     folder = struct.pack("<IHH", coff_data, len(blocks), 0)
-    return header + folder + files + data
+    return header + names + folder + files + data
 
 
 def read_entries(cabinet):

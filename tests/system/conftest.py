@@ -184,10 +184,10 @@ class Prefix:
             proc.stdout = out.read()
         return proc
 
-    def run_exactly(self, launcher, command_line, cwd, env=None, timeout=300):
+    def run_exactly(self, launcher, command_line, cwd, env=None, timeout=300, log=None):
         """Starts `command_line` exactly through `launcher`, with cwd as current directory, and
-        collects the debug output of everything it starts."""
-        log = Path(cwd).parent / (Path(cwd).name + ".stderr")
+        collects the debug output of everything it starts (in `log`, by default beside cwd)."""
+        log = log or Path(cwd).parent / (Path(cwd).name + ".stderr")
         extra = {"LAUNCH_COMMAND_LINE": command_line, "WINEDEBUG": "-all,warn+debugstr"}
         extra.update(env or {})
         proc = self.wine(str(launcher), cwd=cwd, env=extra, timeout=timeout, log=log)
@@ -308,8 +308,9 @@ class Target:
         """The client module the setup picks on this Windows, without its extension."""
         return "ZunaClientModule64" if self.windows64 else "ZunaClientModule32"
 
-    def run(self, command_line, cwd, env=None, timeout=300):
-        return self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout)
+    def run(self, command_line, cwd, env=None, timeout=300, log=None):
+        return self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout,
+                                       log)
 
 
 def make_target(request, name, unprivileged=False):

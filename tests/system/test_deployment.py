@@ -186,3 +186,18 @@ def test_settings_file_with_comments(native, make_workdir):
     run = native.run("task.exe --reboot", run_dir)
     assert run.exit_code == 1641
     assert (run_dir / "task.trace.log").exists()
+
+
+def test_caller_arguments_in_the_trace_log_only_when_the_package_asks(native, make_workdir):
+    base = make_workdir(native)
+    (base / "p").mkdir()
+    withheld_dir, _ = build_package(native, base / "p", "--trace-log")
+    shown_dir, listed = build_package(native, base, "--trace-log", "--trace-arguments")
+    assert listed[-2] == "Settings: trace-log=yes, trace-arguments=yes"
+    for run_dir in (withheld_dir, shown_dir):
+        assert native.run("task.exe -l -biospwd:S3cr3t", run_dir).exit_code == 0
+        assert wait_for_batch(run_dir)
+    assert b"S3cr3t" not in (withheld_dir / "task.trace.log").read_bytes()
+    assert b"-file:profile.xml <18 characters withheld>" in \
+        (withheld_dir / "task.trace.log").read_bytes()
+    assert b"-file:profile.xml -l -biospwd:S3cr3t" in (shown_dir / "task.trace.log").read_bytes()

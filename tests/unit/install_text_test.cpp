@@ -34,6 +34,30 @@ TEST(CleanupBatchText, KnownDirectoryAndImage) {
     EXPECT_EQ(text.substr(11, 2 + 30 + 2), "\r\ndel /F /Q \"C:\\Pkg\\profile.xml\"\r\n");
 }
 
+// Names the interpreter's delete would follow to another place get no line; the rest stay whole.
+TEST(CleanupBatchText, NoLineForANameLeftAlone) {
+    auto linked = [](const std::string& name) {
+        return name == "profile.xml" || name == "hwixqmb" || name == "Flash.hdr";
+    };
+    std::string text = CleanupBatchText("C:\\Pkg", "Flash.hdr", IsSingleByte, linked);
+    std::string expected = ExpectedBatch("C:\\Pkg", "");
+    for (const std::string& line :
+         {Del("C:\\Pkg\\profile.xml"), std::string("rmdir /S /Q \"C:\\Pkg\\hwixqmb\"\r\n")}) {
+        expected.erase(expected.find(line), line.size());
+    }
+    EXPECT_EQ(text, expected);
+}
+
+TEST(WithheldArguments, CountsWhatTheTraceLogDoesNotShow) {
+    EXPECT_EQ(WithheldArguments("-l -biospwd:S3cr3t", nullptr), " <18 characters withheld>");
+    EXPECT_EQ(WithheldArguments("-l", "-l"), "");
+    EXPECT_EQ(WithheldArguments("", nullptr), "");
+    EXPECT_EQ(WithheldArguments(nullptr, nullptr), "");
+    EXPECT_EQ(
+        ClientModuleCommandLine("C:\\P\\m.exe", nullptr) + WithheldArguments("-pw:x", nullptr),
+        "\"C:\\P\\m.exe\" -file:profile.xml <5 characters withheld>");
+}
+
 TEST(CleanupBatchText, DriveRoot) {
     EXPECT_EQ(CleanupBatchText("C:", "Flash.hdr", IsSingleByte), ExpectedBatch("C:", "Flash.hdr"));
 }

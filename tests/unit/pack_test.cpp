@@ -66,6 +66,11 @@ TEST(PackOptions, SettingsOptionsOneWithoutAValue) {
                        ok, error)
                      .command == PackOptions::Command::kBuild);
     EXPECT_EQ(error, "--trace-log given twice");
+    PackOptions both = Parse({"build", "--trace-arguments", "--template", "t", "--profile", "p",
+                              "--trace-log", "--out", "o"},
+                             ok, error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_TRUE(both.traceLog && both.traceArguments);
 }
 
 TEST(PackOptions, Refused) {

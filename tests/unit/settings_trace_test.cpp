@@ -27,6 +27,10 @@ TEST(PackageSettings, ReadsWhatTheBuilderWritesAndWhatAMakerTypes) {
     EXPECT_EQ(read.rebootExitCode, 1641);
     EXPECT_FALSE(read.traceLog);
     EXPECT_EQ(PackageSettingsText(PackageSettings()), "");
+    ASSERT_TRUE(ParsePackageSettings("trace-arguments=yes\r\n", read, fault));
+    EXPECT_TRUE(read.traceArguments);
+    EXPECT_EQ(PackageSettingsText(read), "trace-arguments=yes\r\n");
+    EXPECT_FALSE(ParsePackageSettings("trace-arguments=no\r\n", read, fault));
     ASSERT_TRUE(ParsePackageSettings("", read, fault));
     EXPECT_EQ(read.rebootExitCode, 0);
 }
