@@ -1,6 +1,6 @@
 // Any cabinet entry name that the extractor accepts stays inside the destination when Windows
 // resolves it: components of dots and blanks only are taken as a step up, the worst reading, and
-// no component names a device.
+// no component names a device. A name marked UTF-8 decodes only when it is valid UTF-8.
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -55,11 +55,41 @@ bool NamesDevice(const std::string& name) {
     return false;
 }
 
+// UTF-8 of UTF-16 text (an independent encoder): a name decodes only when it encodes back to
+// exactly its bytes, so no two byte strings name one file and no invalid form gets through.
+std::string EncodeUtf8(const std::u16string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+        }
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if (c < 0x800) {
+            bytes += static_cast<char>(0xC0 | (c >> 6));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (c >> 12));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (c >> 18));
+            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return bytes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::string name = bytes.substr(0, bytes.find('\0'));
     if (IsContainedEntryName(name) && (Escapes(name) || NamesDevice(name))) std::abort();
+    std::u16string decoded;
+    if (DecodeUtf8Name(name, decoded) && EncodeUtf8(decoded) != name) std::abort();
     return 0;
 }

@@ -13,7 +13,9 @@ import pytest
 
 from cabinet import Entry, write_cabinet
 from conftest import TIME_FACTOR, WINE_LOADERS, Run, patch_entry, wait_for_batch
+from test_deployment import comparable, read_trace
 from test_driver import expected_log
+from test_hostile import WESTERN
 from test_install import PAYLOAD, names
 
 BUSY = "WinMain: Another BIOS task package is running, exit code 1618: retry later."
@@ -168,13 +170,22 @@ def test_image_too_big_for_the_disk(native, make_workdir):
     exe_folder = make_workdir(native)
     exe = exe_folder / "setup.exe"
     patch_entry(native, exe, BIOS_IMAGE, b"\xa5" * 16_000_000, exe_folder)
+    patch_entry(native, exe, 119, b"trace-log=yes\r\n", exe_folder)
     with small_drive(native, "8m") as folder:
         run = run_on_drive(native, exe, "", folder)
         assert run.exit_code == 3
         assert "fn_CreateFileFromResource: WriteFile failed" in run.messages
         assert run.messages[-2:] == [INCOMPLETE, "fn_Cleanup"]
         assert not run.child_messages(native.client_module)
-        assert names(folder) == []
+        assert names(folder) == ["setup.trace.log"]
+        # Whole records only, the debug texts among them in order, however far it got.
+        # (Wine shows only the start of a long debug text.)
+        texts = [text for _, text in read_trace(folder / "setup.trace.log")
+                 if not text.startswith("* ")]
+        assert texts and len(texts) <= len(run.messages)
+        for traced, shown in zip(texts, run.messages):
+            assert traced.startswith(comparable(shown)[:250]), (traced, shown)
+        (folder / "setup.trace.log").unlink()
 
         extracted = run_on_drive(native, exe, "-x -l", folder)
         assert extracted.exit_code == 2
@@ -306,3 +317,33 @@ def test_names_marked_utf8(native, make_workdir, name, laid_out):
     else:
         assert run.exit_code == 0
         assert (folder / laid_out).read_bytes() == b"data"
+
+
+def test_trace_log_in_one_code_page(native, make_workdir):
+    """Under a Western locale (ANSI 1252, OEM 850) the batch is written in OEM bytes, while the
+    trace log, the batch text in it included, holds the ANSI bytes of the folder's name."""
+    base = make_workdir(native)
+    folder = base / "Jörg"
+    folder.mkdir()
+    (base / "setup.exe").rename(folder / "setup.exe")
+    patch_entry(native, folder / "setup.exe", 119, b"trace-log=yes\r\n", base)
+    native.own(base)
+    native.use_locale(WESTERN)
+    # A reboot keeps the batch; the last argument is a spare (see use_locale).
+    run = native.run("setup.exe --reboot --exit=0", folder, env=WESTERN)
+    assert run.exit_code == 0
+    assert b"J\x94rg" in (folder / "delzrph.bat").read_bytes()
+    trace = (folder / "setup.trace.log").read_bytes()
+    assert b"J\x94rg" not in trace
+    assert b'@echo off\r\n' in trace and b'J\xf6rg\\profile.xml"' in trace
+
+
+def test_read_only_result_log_is_replaced_by_a_failed_run(unprivileged, make_workdir):
+    folder = make_workdir(unprivileged)
+    log = folder / "setup.log"
+    log.write_bytes(expected_log(0))
+    unprivileged.own(log)
+    log.chmod(0o444)
+    run = unprivileged.run("setup.exe -l --exit=2", folder)
+    assert run.exit_code == 3
+    assert log.read_bytes() == expected_log(3)
