@@ -42,6 +42,7 @@ add_library(setup_core STATIC
   ${SETUP_PORTABLE_SOURCES}
   setup/command_line_options_process.cpp
   setup/result_log.cpp
+  setup/result_record.cpp
   setup/trace_log.cpp
   payload/payload_store.cpp
   payload/cabinet_extractor.cpp

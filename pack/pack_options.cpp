@@ -4,7 +4,7 @@ const char kPackUsage[] =
     "usage: setup-pack build --template SETUP.exe --profile P.xml [--schema S.xml]\n"
     "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR]\n"
     "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
-    "                        [--trace-arguments]\n"
+    "                        [--trace-arguments] [--trace-log-folder DIR] [--result-key NAME]\n"
     "                        --out TASK.exe\n"
     "       setup-pack list TASK.exe\n";
 
@@ -24,6 +24,8 @@ constexpr BuildOption kBuildOptions[] = {
     {"--kit", &PackOptions::kit},
     {"--settings", &PackOptions::settings},
     {"--reboot-exit-code", &PackOptions::rebootExitCode},
+    {"--trace-log-folder", &PackOptions::traceLogFolder},
+    {"--result-key", &PackOptions::resultKey},
     {"--out", &PackOptions::out},
 };
 struct FlagOption {

@@ -15,6 +15,8 @@ struct PackOptions {
     std::string out;
     std::string settings;        // a file of package settings, "key=value" a line
     std::string rebootExitCode;  // checked when the package is built
+    std::string traceLogFolder;  // checked when the package is built
+    std::string resultKey;       // checked when the package is built
     bool traceLog = false;
     bool traceArguments = false;  // the trace log shows the caller's arguments in full
     std::string listed;           // the package of "list"

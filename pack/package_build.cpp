@@ -126,6 +126,24 @@ std::string ChooseSettings(const PackOptions& options, std::vector<Input>& input
     }
     if (options.traceLog) settings.traceLog = true;
     if (options.traceArguments) settings.traceArguments = true;
+    if (!options.traceLogFolder.empty()) {
+        if (!settings.traceLogFolder.empty()) return "trace-log-folder given twice";
+        if (!IsUsableTraceLogFolder(options.traceLogFolder)) {
+            return "--trace-log-folder must be an absolute folder (a drive, a share or %NAME%) "
+                   "of at most 200 characters without control characters or \"<>|?*, not \"" +
+                   options.traceLogFolder + "\"";
+        }
+        settings.traceLogFolder = options.traceLogFolder;
+    }
+    if (!options.resultKey.empty()) {
+        if (!settings.resultKey.empty()) return "result-key given twice";
+        if (!IsPlainKeyName(options.resultKey)) {
+            return "--result-key must be a plain registry key name (no backslash, no control "
+                   "characters, at most 255 characters), not \"" +
+                   options.resultKey + "\"";
+        }
+        settings.resultKey = options.resultKey;
+    }
     const std::string text = PackageSettingsText(settings);
     if (options.settings.empty() && text.empty()) return {};
     inputs.push_back({kPayloadSettings, "settings", std::vector<char>(text.begin(), text.end())});

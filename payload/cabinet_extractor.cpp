@@ -151,18 +151,6 @@ BOOL DestroyFdiContext(HFDI context) {
     return destroyed;
 }
 
-// Creates every folder on the path, in order, so that a reopen can succeed.
-void CreateFoldersOf(const std::wstring& path) {
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (path[i] != L'\\') continue;
-        std::wstring folder = path.substr(0, i + 1);
-        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
-            DWORD error = GetLastError();
-            if (error != ERROR_ACCESS_DENIED && error != ERROR_ALREADY_EXISTS) return;
-        }
-    }
-}
-
 // True when a folder of the entry's path below the working directory (".\") is a link: the
 // entry would land outside its destination.
 bool PassesThroughLink(const std::wstring& path) {
@@ -180,10 +168,7 @@ bool WideEntryName(const FDINOTIFICATION& notification, std::wstring& name) {
         name = platform::FromAnsi(notification.psz1);
         return true;
     }
-    std::u16string decoded;
-    if (!DecodeUtf8Name(notification.psz1, decoded)) return false;
-    name.assign(decoded.begin(), decoded.end());
-    return true;
+    return DecodeUtf8Name(notification.psz1, name);
 }
 
 INT_PTR OpenNewDestination(const std::wstring& path) {
@@ -211,7 +196,7 @@ INT_PTR OpenDestination(const FDINOTIFICATION& notification) {
     }
     INT_PTR descriptor = OpenNewDestination(path);
     if (descriptor == kStop && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        CreateFoldersOf(path);
+        platform::CreateFoldersOf(path);
         descriptor = OpenNewDestination(path);
     }
     if (descriptor == kStop) return kStop;

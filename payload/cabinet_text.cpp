@@ -116,8 +116,8 @@ char32_t SmallestOfLength(int length) {
 
 }  // namespace
 
-bool DecodeUtf8Name(const std::string& bytes, std::u16string& name) {
-    std::u16string decoded;
+bool DecodeUtf8Name(const std::string& bytes, std::wstring& name) {
+    std::wstring decoded;
     for (std::size_t i = 0; i < bytes.size();) {
         const auto lead = static_cast<unsigned char>(bytes[i]);
         const int length = SequenceLength(lead);
@@ -134,10 +134,10 @@ bool DecodeUtf8Name(const std::string& bytes, std::u16string& name) {
         }
         if (codePoint >= kFirstSupplementary) {
             codePoint -= kFirstSupplementary;
-            decoded += static_cast<char16_t>(kFirstSurrogate + (codePoint >> 10));
-            decoded += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FFu));
+            decoded += static_cast<wchar_t>(kFirstSurrogate + (codePoint >> 10));
+            decoded += static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FFu));
         } else {
-            decoded += static_cast<char16_t>(codePoint);
+            decoded += static_cast<wchar_t>(codePoint);
         }
         i += static_cast<std::size_t>(length);
     }

@@ -35,6 +35,7 @@ void SplitCabinetPath(const std::string& path, LeadBytePredicate isLeadByte, std
 // component, no device name. Both slashes count as separators.
 bool IsContainedEntryName(const std::string& name);
 
-// The UTF-16 form of a name that a cabinet marks as UTF-8; false when the bytes are not valid
-// UTF-8 (overlong forms, surrogates, code points beyond U+10FFFF, cut sequences, NUL).
-bool DecodeUtf8Name(const std::string& bytes, std::u16string& name);
+// The UTF-16 form of a name (one wide character a UTF-16 unit) that a cabinet marks as UTF-8; false
+// when the bytes are not valid UTF-8 (overlong forms, surrogates, code points beyond U+10FFFF, cut
+// sequences, NUL).
+bool DecodeUtf8Name(const std::string& bytes, std::wstring& name);

@@ -5,6 +5,26 @@ namespace {
 constexpr int kHighestExitCode = 65535;
 constexpr std::size_t kLongestExitCode = 5;
 constexpr char kLineEnd[] = "\r\n";
+constexpr std::size_t kLongestTraceLogFolder = 200;
+constexpr std::size_t kLongestKeyName = 255;
+constexpr char kFolderForbidden[] = "\"<>|?*";
+
+bool HasControlCharacter(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool IsAbsoluteFolder(const std::string& folder) {
+    const bool drive =
+        folder.size() >= 3 && IsAsciiLetter(folder[0]) && folder[1] == ':' && folder[2] == '\\';
+    return drive || folder.compare(0, 2, "\\\\") == 0 || folder[0] == '%';
+}
 
 using Kind = SettingsFault::Kind;
 
@@ -20,10 +40,30 @@ Kind SetSetting(const std::string& key, const std::string& value, PackageSetting
         settings.traceArguments = value == kSettingOn;
         return settings.traceArguments ? Kind::kNone : Kind::kBadValue;
     }
+    if (key == kTraceLogFolderKey) {
+        settings.traceLogFolder = value;
+        return IsUsableTraceLogFolder(value) ? Kind::kNone : Kind::kBadValue;
+    }
+    if (key == kResultKeyKey) {
+        settings.resultKey = value;
+        return IsPlainKeyName(value) ? Kind::kNone : Kind::kBadValue;
+    }
     return Kind::kUnknownKey;
 }
 
 }  // namespace
+
+bool IsUsableTraceLogFolder(const std::string& folder) {
+    return !folder.empty() && folder.size() <= kLongestTraceLogFolder && IsAbsoluteFolder(folder) &&
+           !HasControlCharacter(folder) &&
+           folder.find_first_of(kFolderForbidden) == std::string::npos;
+}
+
+bool IsPlainKeyName(const std::string& name) {
+    return !name.empty() && name.size() <= kLongestKeyName &&
+           name.find('\\') == std::string::npos && !HasControlCharacter(name) &&
+           name.find_first_not_of(". ") != std::string::npos;
+}
 
 bool ParseRebootExitCode(const std::string& value, int& code) {
     if (value.empty() || value.size() > kLongestExitCode) return false;
@@ -76,6 +116,12 @@ std::string PackageSettingsText(const PackageSettings& settings) {
     if (settings.traceLog) text += std::string(kTraceLogKey) + "=" + kSettingOn + kLineEnd;
     if (settings.traceArguments) {
         text += std::string(kTraceArgumentsKey) + "=" + kSettingOn + kLineEnd;
+    }
+    if (!settings.traceLogFolder.empty()) {
+        text += std::string(kTraceLogFolderKey) + "=" + settings.traceLogFolder + kLineEnd;
+    }
+    if (!settings.resultKey.empty()) {
+        text += std::string(kResultKeyKey) + "=" + settings.resultKey + kLineEnd;
     }
     return text;
 }

@@ -7,13 +7,31 @@
 constexpr char kRebootExitCodeKey[] = "reboot-exit-code";
 constexpr char kTraceLogKey[] = "trace-log";
 constexpr char kTraceArgumentsKey[] = "trace-arguments";
+constexpr char kTraceLogFolderKey[] = "trace-log-folder";
+constexpr char kResultKeyKey[] = "result-key";
 constexpr char kSettingOn[] = "yes";
 
 struct PackageSettings {
     int rebootExitCode = 0;  // 0: a pending reboot keeps exit code 0
     bool traceLog = false;
     bool traceArguments = false;  // the trace log shows the caller's arguments (maybe passwords)
+    std::string
+        traceLogFolder;     // where the trace log goes (implies it); %NAME% expanded at run time
+    std::string resultKey;  // the registry key of the record of the last run
 };
+
+// True when the setup writes a trace log.
+inline bool WritesTraceLog(const PackageSettings& settings) {
+    return settings.traceLog || !settings.traceLogFolder.empty();
+}
+
+// A folder the trace log can go to: an absolute path (a drive, a UNC share, or a %NAME% the setup
+// expands) of at most 200 characters, without control characters or "<>|?*.
+bool IsUsableTraceLogFolder(const std::string& folder);
+
+// A registry key name of its own: 1 to 255 characters, no backslash, no control character, not
+// only dots and blanks.
+bool IsPlainKeyName(const std::string& name);
 
 // Why a settings text was refused, and on which line (counted from 1).
 struct SettingsFault {

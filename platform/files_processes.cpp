@@ -237,6 +237,13 @@ NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,
     return NewFileResult::kNotWritten;
 }
 
+void CreateFoldersOf(const std::wstring& path) {
+    for (std::size_t slash = path.find(L'\\'); slash != std::wstring::npos;
+         slash = path.find(L'\\', slash + 1)) {
+        CreateDirectoryW(path.substr(0, slash + 1).c_str(), nullptr);
+    }
+}
+
 bool RemoveLinksInside(const std::wstring& folder) {
     WIN32_FIND_DATAW entry{};
     FindHandle search(FindFirstFileW((folder + kAllEntries).c_str(), &entry));

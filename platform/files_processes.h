@@ -214,6 +214,10 @@ enum class NewFileResult { kWritten, kNotCreated, kNotWritten };
 NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,
                            DWORD flagsAndAttributes = FILE_ATTRIBUTE_NORMAL);
 
+// Creates every folder of the path before its last backslash, in order; one that exists already
+// or cannot be made (a drive root, a share) is passed by.
+void CreateFoldersOf(const std::wstring& path);
+
 // Removes `path` when it is a link the platform marks, itself and never its target. True when
 // nothing lies at `path` afterwards.
 bool RemoveMarkedLink(const std::wstring& path);

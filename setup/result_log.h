@@ -14,6 +14,12 @@ std::string ResultLogFileName(const std::string& executableName, LeadBytePredica
 // The executable's file name with everything from its last dot on replaced by ".trace.log".
 std::string TraceLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte);
 
+// The name an earlier run's trace log is kept under: ".trace.lo_", as log viewers keep one.
+std::string KeptTraceLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte);
+
+// The executable's file name up to its last dot.
+std::string ExecutableStem(const std::string& executableName, LeadBytePredicate isLeadByte);
+
 // The file name of the running executable, without its directory. Returns 0 on success, 1 when
 // the platform gives no complete path (name is then left as it was).
 int GetExecutableFileName(std::string& name);

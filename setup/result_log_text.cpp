@@ -19,6 +19,7 @@ constexpr const char* kLegendLines[] = {
 };
 constexpr char kLogExtension[] = ".log";
 constexpr char kTraceLogExtension[] = ".trace.log";
+constexpr char kKeptTraceLogExtension[] = ".trace.lo_";
 
 }  // namespace
 
@@ -30,12 +31,9 @@ std::string ResultLogText(int result) {
     return text;
 }
 
-namespace {
-// The executable's name up to its last dot.
 std::string ExecutableStem(const std::string& executableName, LeadBytePredicate isLeadByte) {
     return executableName.substr(0, FindLastAnsiByte(executableName, '.', isLeadByte));
 }
-}  // namespace
 
 std::string ResultLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
     return ExecutableStem(executableName, isLeadByte) + kLogExtension;
@@ -43,4 +41,8 @@ std::string ResultLogFileName(const std::string& executableName, LeadBytePredica
 
 std::string TraceLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
     return ExecutableStem(executableName, isLeadByte) + kTraceLogExtension;
+}
+
+std::string KeptTraceLogFileName(const std::string& executableName, LeadBytePredicate isLeadByte) {
+    return ExecutableStem(executableName, isLeadByte) + kKeptTraceLogExtension;
 }

@@ -1,20 +1,58 @@
 #include "setup/trace_log.h"
 
 #include "platform/files_processes.h"
+#include "setup/format_text.h"
 #include "setup/result_log.h"
 #include "setup/setup_state.h"
 
 namespace {
 
 constexpr char kExtraMark[] = "* ";
+constexpr char kFolderIgnoredFormat[] =
+    "trace log folder %s ignored, error %d: the trace log is in the working directory";
 
 struct TraceLog {
     bool collecting = false;
-    DWORD start = 0;
+    std::string component;  // the package's file name without extension
+    long biasMinutes = 0;
     std::string pending;  // records made before the file could be opened
     platform::FileHandle file;
     LONG size = 0;  // bytes of whole records in the file
 };
+
+TraceLog& Log() {
+    static TraceLog log;
+    return log;
+}
+
+// UTC minus local time in minutes, daylight saving time included, as the platform reports it.
+long CurrentBiasMinutes() {
+    TIME_ZONE_INFORMATION zone{};
+    switch (GetTimeZoneInformation(&zone)) {
+        case TIME_ZONE_ID_DAYLIGHT:
+            return zone.Bias + zone.DaylightBias;
+        case TIME_ZONE_ID_STANDARD:
+            return zone.Bias + zone.StandardBias;
+        default:
+            return zone.Bias;
+    }
+}
+
+TraceStamp Now(long biasMinutes) {
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    TraceStamp stamp;
+    stamp.year = local.wYear;
+    stamp.month = local.wMonth;
+    stamp.day = local.wDay;
+    stamp.hour = local.wHour;
+    stamp.minute = local.wMinute;
+    stamp.second = local.wSecond;
+    stamp.milliseconds = local.wMilliseconds;
+    stamp.biasMinutes = biasMinutes;
+    stamp.threadId = GetCurrentThreadId();
+    return stamp;
+}
 
 // Writes records whole or ends the log: a record cut short (a full disk) is taken back, and
 // nothing more is written, so no record is ever glued to a later one.
@@ -29,25 +67,70 @@ void WriteRecords(TraceLog& log, const std::string& records) {
     log.collecting = false;
 }
 
-TraceLog& Log() {
-    static TraceLog log;
-    return log;
+std::string Record(const std::string& text) {
+    const TraceLog& log = Log();
+    return TraceRecord(log.component, Now(log.biasMinutes), text);
 }
 
 void Append(const std::string& text) {
     TraceLog& log = Log();
     if (!log.collecting) return;
-    std::string record = TraceRecord(GetTickCount() - log.start, text);
     if (!log.file.valid()) {
-        log.pending += record;
+        log.pending += Record(text);
         return;
     }
     // A failed write changes nothing else of the run.
-    WriteRecords(log, record);
+    WriteRecords(log, Record(text));
 }
 
 void AppendDebugText(const char* text) {
     Append(text);
+}
+
+// Creates the log anew (an old one goes first, read-only or not; a link is never written
+// through); 0 on success, else the platform's error.
+DWORD CreateLogFile(const std::string& path) {
+    const std::wstring widePath = platform::FromAnsi(path);
+    if (!platform::RemoveOwnFile(widePath)) return ERROR_ACCESS_DENIED;
+    Log().file.reset(platform::CreateNewFile(widePath, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
+    return Log().file.valid() ? 0 : GetLastError();
+}
+
+// The package's trace log folder with %NAME% expanded, created with its parents; empty (and
+// `error` set) when it cannot be.
+std::string PreparedFolder(const std::string& folder, DWORD& error) {
+    char expanded[kPathBufferSize] = {};
+    DWORD length = ExpandEnvironmentStringsA(folder.c_str(), expanded, sizeof expanded);
+    if (length == 0 || length > sizeof expanded) {
+        error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        return {};
+    }
+    std::string prepared(expanded);
+    if (!prepared.empty() && prepared.back() != '\\') prepared += '\\';
+    platform::CreateFoldersOf(platform::FromAnsi(prepared));
+    if ((GetFileAttributesA(prepared.c_str()) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        error = ERROR_PATH_NOT_FOUND;
+        return {};
+    }
+    return prepared;
+}
+
+// Opens the log in the package's folder, keeping an earlier run's log as .trace.lo_ (one
+// generation, as the log viewers keep theirs); 0 on success, else the platform's error.
+DWORD OpenInFolder(const std::string& executableName) {
+    DWORD error = 0;
+    const std::string folder = PreparedFolder(g_SetupState.Settings.traceLogFolder, error);
+    if (folder.empty()) return error;
+    const std::string path = folder + TraceLogFileName(executableName, platform::IsAnsiLeadByte);
+    const std::string kept =
+        folder + KeptTraceLogFileName(executableName, platform::IsAnsiLeadByte);
+    if (!FitsPathBuffer(path) || !FitsPathBuffer(kept)) return ERROR_FILENAME_EXCED_RANGE;
+    if (!platform::IsLink(platform::FromAnsi(path)) &&
+        GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        platform::RemoveOwnFile(kept.c_str())) {
+        MoveFileA(path.c_str(), kept.c_str());
+    }
+    return CreateLogFile(path);
 }
 
 }  // namespace
@@ -55,7 +138,11 @@ void AppendDebugText(const char* text) {
 void StartTraceLog() {
     TraceLog& log = Log();
     log.collecting = true;
-    log.start = GetTickCount();
+    std::string executableName;
+    if (GetExecutableFileName(executableName) == 0) {
+        log.component = ExecutableStem(executableName, platform::IsAnsiLeadByte);
+    }
+    log.biasMinutes = CurrentBiasMinutes();
     platform::g_DebugTextObserver = AppendDebugText;
 }
 
@@ -68,17 +155,25 @@ void OpenTraceLog() {
     if (!log.collecting || log.file.valid()) return;
     std::string executableName;
     if (GetExecutableFileName(executableName) != 0) return;
-    // Named like the result log, and only ever in the working directory.
+    std::string reason;
+    const std::string& folder = g_SetupState.Settings.traceLogFolder;
+    if (!folder.empty()) {
+        const DWORD error = OpenInFolder(executableName);
+        if (error == 0) {
+            std::string pending;
+            pending.swap(log.pending);
+            WriteRecords(log, pending);
+            return;
+        }
+        reason = FormatText(kFolderIgnoredFormat, {folder, std::to_string(error)});
+    }
+    // Named like the result log, in the working directory.
     std::string path = WorkingPath(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
-    if (path.empty()) return;
-    // Created anew: an old log goes first, read-only or not, and a link is never written through.
-    const std::wstring widePath = platform::FromAnsi(path);
-    if (!platform::RemoveOwnFile(widePath)) return;
-    log.file.reset(platform::CreateNewFile(widePath, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
-    if (!log.file.valid()) return;
-    std::string pending;
-    pending.swap(log.pending);
-    WriteRecords(log, pending);
+    if (path.empty() || CreateLogFile(path) != 0) return;
+    std::string records = reason.empty() ? std::string() : Record(kExtraMark + reason);
+    records += log.pending;
+    log.pending.clear();
+    WriteRecords(log, records);
 }
 
 void CloseTraceLog() {

@@ -1,12 +1,29 @@
-// The optional trace log: every debug text of a run, in order, with the milliseconds since the
-// start, and what the debug output never says (children's command lines and exit codes, payload
-// entries written, the exit code). Written only when the package's settings ask for it.
+// The optional trace log: every debug text of a run, in order, and what the debug output never
+// says (children's command lines and exit codes, payload entries written, the exit code), in the
+// record format that administrators' log viewers read. Written only when the package's settings
+// ask for it.
 #pragma once
 
 #include <string>
 
-// A record: "[<ms> ms] " and the text, its further lines indented; CR LF line ends.
-std::string TraceRecord(unsigned long elapsedMilliseconds, const std::string& text);
+// When and by which thread a record was made, as the platform reports it.
+struct TraceStamp {
+    unsigned year = 0, month = 0, day = 0;
+    unsigned hour = 0, minute = 0, second = 0, milliseconds = 0;
+    long biasMinutes = 0;  // UTC minus local time, in minutes
+    unsigned long threadId = 0;
+};
+
+// The viewers' severity of a record: 3 for a text that reports a failure or a refusal, 2 for one
+// that reports something ignored or replaced, 1 otherwise.
+enum class TraceRecordType { kInformation = 1, kWarning = 2, kError = 3 };
+TraceRecordType TraceRecordTypeOf(const std::string& text);
+
+// A record: <![LOG[text]LOG]!><time="HH:mm:ss.fff+BBB" date="MM-dd-yyyy" component="NAME"
+// context="" type="T" thread="TID" file=""> and CR LF; the text's further lines stay inside the
+// brackets, with CR LF line ends.
+std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
+                        const std::string& text);
 
 // Starts collecting: from here every debug text is also a record.
 void StartTraceLog();

@@ -1,35 +1,88 @@
+#include "setup/format_text.h"
 #include "setup/trace_log.h"
 
 namespace {
+
 constexpr char kLineEnd[] = "\r\n";
-constexpr std::size_t kMillisecondsWidth = 8;
-constexpr std::size_t kStampWidth = kMillisecondsWidth + 5;  // "[" and " ms] "
+constexpr char kRecordFormat[] =
+    "<![LOG[%s]LOG]!><time=\"%s:%s:%s.%s%s\" date=\"%s-%s-%s\" component=\"%s\" context=\"\" "
+    "type=\"%s\" thread=\"%s\" file=\"\">\r\n";
+// The end of a record's text in the log viewers' format; never allowed to appear inside a text.
+constexpr char kTextEnd[] = "]LOG]!>";
+constexpr char kTextEndDefused[] = "]LOG]! >";
 
-// "[     123 ms] ", the milliseconds right-aligned (wider when they need more room).
-std::string Stamp(unsigned long elapsedMilliseconds) {
-    std::string number = std::to_string(elapsedMilliseconds);
-    std::string padding(number.size() < kMillisecondsWidth ? kMillisecondsWidth - number.size() : 0,
-                        ' ');
-    return "[" + padding + number + " ms] ";
+// Texts that report a failure or a refusal (each that leads to exit code 2 or 3 says one of
+// these), and texts that report something ignored or replaced.
+constexpr const char* kErrorWords[] = {
+    "failed",   "refused",       "not started", "Could not",  "could not",
+    "cannot",   "Unable",        "not written", "incomplete", "too long",
+    "no exact", "not supported", "not a ",      "== 0",       "still running",
+};
+constexpr const char* kWarningWords[] = {"ignored", "replaced"};
+constexpr char kExitCodeRecord[] = "* exit code ";
+
+bool Contains(const std::string& text, const char* word) {
+    return text.find(word) != std::string::npos;
 }
 
-std::string WithoutTrailingBlanks(std::string line) {
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    return line;
+// "* exit code N" of a failed run (the setup's own failure codes 1 to 4).
+bool IsFailedExitCode(const std::string& text) {
+    const std::size_t length = sizeof kExitCodeRecord - 1;
+    return text.size() == length + 1 && text.compare(0, length, kExitCodeRecord) == 0 &&
+           text[length] >= '1' && text[length] <= '4';
 }
+
+std::string Padded(unsigned value, int width) {
+    std::string digits = std::to_string(value);
+    return std::string(digits.size() < static_cast<std::size_t>(width) ? width - digits.size() : 0,
+                       '0') +
+           digits;
+}
+
+// "+BBB" or "-BBB": the bias in minutes with exactly one sign and three digits.
+std::string BiasText(long biasMinutes) {
+    const unsigned long magnitude =
+        static_cast<unsigned long>(biasMinutes < 0 ? -biasMinutes : biasMinutes);
+    return (biasMinutes < 0 ? "-" : "+") + Padded(static_cast<unsigned>(magnitude % 1000), 3);
+}
+
+// The text with CR LF line ends and without the format's end marker.
+std::string RecordText(const std::string& text) {
+    std::string converted;
+    for (char c : text) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            converted += kLineEnd;
+        } else {
+            converted += c;
+        }
+    }
+    for (std::size_t at = converted.find(kTextEnd); at != std::string::npos;
+         at = converted.find(kTextEnd, at + 1)) {
+        converted.replace(at, sizeof kTextEnd - 1, kTextEndDefused);
+    }
+    return converted;
+}
+
 }  // namespace
 
-std::string TraceRecord(unsigned long elapsedMilliseconds, const std::string& text) {
-    std::string record;
-    std::string line = Stamp(elapsedMilliseconds);
-    for (char c : text) {
-        if (c == '\r') continue;  // a line end of the text, which CR LF replaces
-        if (c == '\n') {
-            record += WithoutTrailingBlanks(line) + kLineEnd;
-            line.assign(kStampWidth, ' ');
-            continue;
-        }
-        line += c;
+TraceRecordType TraceRecordTypeOf(const std::string& text) {
+    for (const char* word : kWarningWords) {
+        if (Contains(text, word)) return TraceRecordType::kWarning;
     }
-    return record + WithoutTrailingBlanks(line) + kLineEnd;
+    for (const char* word : kErrorWords) {
+        if (Contains(text, word)) return TraceRecordType::kError;
+    }
+    return IsFailedExitCode(text) ? TraceRecordType::kError : TraceRecordType::kInformation;
+}
+
+std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
+                        const std::string& text) {
+    return FormatText(
+        kRecordFormat,
+        {RecordText(text), Padded(stamp.hour, 2), Padded(stamp.minute, 2), Padded(stamp.second, 2),
+         Padded(stamp.milliseconds, 3), BiasText(stamp.biasMinutes), Padded(stamp.month, 2),
+         Padded(stamp.day, 2), Padded(stamp.year, 4), component,
+         std::to_string(static_cast<int>(TraceRecordTypeOf(text))),
+         std::to_string(stamp.threadId)});
 }

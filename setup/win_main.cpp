@@ -8,6 +8,7 @@
 #include "platform/files_processes.h"
 #include "setup/command_line_options.h"
 #include "setup/result_log.h"
+#include "setup/result_record.h"
 #include "setup/setup_state.h"
 #include "setup/trace_log.h"
 
@@ -48,7 +49,7 @@ void ReadPackageSettings() {
         platform::DebugText(kSettingsIgnored);
         return;
     }
-    if (g_SetupState.Settings.traceLog) StartTraceLog();
+    if (WritesTraceLog(g_SetupState.Settings)) StartTraceLog();
 }
 
 // Exit code 0 of a task that goes on after a restart becomes the package's reboot exit code,
@@ -163,6 +164,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             if (!g_SetupState.ExtractOnly) result = WithRebootExitCode(fn_Install(commandTail));
         }
         if (g_SetupState.WriteLog) WriteResultLog(result);
+        if (!g_SetupState.ExtractOnly) WriteResultRecord(result);
         TraceText("exit code " + std::to_string(result));
         if (!g_SetupState.ExtractOnly) fn_Cleanup();
         CloseTraceLog();

@@ -57,7 +57,7 @@ bool NamesDevice(const std::string& name) {
 
 // UTF-8 of UTF-16 text (an independent encoder): a name decodes only when it encodes back to
 // exactly its bytes, so no two byte strings name one file and no invalid form gets through.
-std::string EncodeUtf8(const std::u16string& text) {
+std::string EncodeUtf8(const std::wstring& text) {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = text[i];
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::string name = bytes.substr(0, bytes.find('\0'));
     if (IsContainedEntryName(name) && (Escapes(name) || NamesDevice(name))) std::abort();
-    std::u16string decoded;
+    std::wstring decoded;
     if (DecodeUtf8Name(name, decoded) && EncodeUtf8(decoded) != name) std::abort();
     return 0;
 }

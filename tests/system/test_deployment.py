@@ -3,6 +3,7 @@ exit code and the trace log. A package without settings behaves exactly as befor
 
 import re
 import shutil
+import time
 
 import pytest
 
@@ -11,8 +12,12 @@ from test_driver import expected_log
 from test_install import names
 
 DATA_PROFILE = b'<root><command type="bootstatus"/></root>'
-STAMP = re.compile(r"^\[ *(\d+) ms\](?: (.*))?$")
-INDENT = " " * 13
+# One record of the log viewers' format; the whole log is such records and nothing else.
+RECORD = re.compile(
+    r'<!\[LOG\[(?P<text>.*?)\]LOG\]!><time="(?P<time>\d\d:[0-5]\d:[0-5]\d\.\d{3})'
+    r'(?P<bias>[+-]\d{3})" date="(?P<month>0[1-9]|1[0-2])-(?P<day>0[1-9]|[12]\d|3[01])-'
+    r'(?P<year>\d{4})" component="(?P<component>[^"]*)" context="" type="(?P<type>[123])" '
+    r'thread="(?P<thread>\d+)" file="">\r\n', re.S)
 
 
 def build_package(target, folder, *settings):
@@ -31,17 +36,22 @@ def build_package(target, folder, *settings):
     return run_dir, listed.splitlines()
 
 
+def read_records(path):
+    """Every record of a trace log, checked to cover the file byte for byte."""
+    data = path.read_bytes().decode("latin-1")
+    records, position = [], 0
+    while position < len(data):
+        m = RECORD.match(data, position)
+        assert m, f"not a record at byte {position}: {data[position:position + 80]!r}"
+        records.append(m)
+        position = m.end()
+    return records
+
+
 def read_trace(path):
-    """The records of a trace log: (milliseconds, text), the text's lines joined with LF."""
-    records = []
-    for line in path.read_bytes().decode("latin-1").split("\r\n")[:-1]:
-        m = STAMP.match(line)
-        if m:
-            records.append([int(m.group(1)), m.group(2) or ""])
-        else:
-            assert line == "" or line.startswith(INDENT), line
-            records[-1][1] += "\n" + line[len(INDENT):]
-    return [(ms, text) for ms, text in records]
+    """The records of a trace log: (sortable time, text), the text's lines joined with LF."""
+    return [(f"{m['year']}-{m['month']}-{m['day']} {m['time']}",
+             m["text"].replace("\r\n", "\n")) for m in read_records(path)]
 
 
 def comparable(text):
@@ -201,3 +211,93 @@ def test_caller_arguments_in_the_trace_log_only_when_the_package_asks(native, ma
     assert b"-file:profile.xml <18 characters withheld>" in \
         (withheld_dir / "task.trace.log").read_bytes()
     assert b"-file:profile.xml -l -biospwd:S3cr3t" in (shown_dir / "task.trace.log").read_bytes()
+
+
+def test_trace_log_in_the_log_viewers_format(native, make_workdir):
+    base = make_workdir(native)
+    run_dir, _ = build_package(native, base, "--trace-log")
+    run = native.run("task.exe --exit=2", run_dir)
+    assert run.exit_code == 3
+    assert wait_for_batch(run_dir)
+    records = read_records(run_dir / "task.trace.log")
+    types = {m["text"]: m["type"] for m in records}
+    assert types["fn_Install: Call to Runvex.exe failed"] == "3"
+    assert types["* exit code 3"] == "3"
+    assert types["fn_CheckOS: Operating System supported"] == "1"
+    assert {m["component"] for m in records} == {"task"}
+    assert len({m["thread"] for m in records}) == 1
+    assert len({m["bias"] for m in records}) == 1
+    today = time.localtime()
+    assert (int(records[0]["year"]), int(records[0]["month"])) == (today.tm_year, today.tm_mon)
+
+
+def log_folder(target):
+    # Wine makes the folder "logs" in small letters; Windows names are compared without case.
+    return target.drive_c / "windows" / "logs" / "BiosTasks"
+
+
+def test_trace_log_in_the_administrators_folder(native, make_workdir):
+    folder = log_folder(native)
+    shutil.rmtree(folder, ignore_errors=True)
+    base = make_workdir(native)
+    run_dir, listed = build_package(native, base, "--trace-log-folder", r"%WINDIR%\Logs\BiosTasks")
+    assert listed[-2] == r"Settings: trace-log-folder=%WINDIR%\Logs\BiosTasks"
+    assert native.run("task.exe --exit=2", run_dir).exit_code == 3
+    assert wait_for_batch(run_dir)
+    assert names(run_dir) == ["task.exe"]
+    first = (folder / "task.trace.log").read_bytes()
+    assert b"* exit code 3" in first
+    assert native.run("task.exe", run_dir).exit_code == 0
+    assert wait_for_batch(run_dir)
+    assert (folder / "task.trace.lo_").read_bytes() == first
+    assert b"* exit code 0" in (folder / "task.trace.log").read_bytes()
+    shutil.rmtree(folder)
+
+
+def test_unusable_trace_log_folder_falls_back_to_the_working_directory(native, make_workdir):
+    base = make_workdir(native)
+    (base / "file.txt").write_bytes(b"a file, not a folder")
+    wanted = native.win_path(base) + r"\file.txt\logs"
+    run_dir, _ = build_package(native, base, "--trace-log-folder", wanted)
+    assert native.run("task.exe", run_dir).exit_code == 0
+    assert wait_for_batch(run_dir)
+    records = read_records(run_dir / "task.trace.log")
+    assert re.fullmatch(r"\* trace log folder .*ignored, error \d+: the trace log is in the "
+                        r"working directory", records[0]["text"])
+    assert records[0]["text"].startswith(f"* trace log folder {wanted} ignored")
+    assert records[0]["type"] == "2"
+
+
+def query_record(target, key):
+    """The values of the record as `reg query` shows them, in the 64-bit view where there is one."""
+    view = ["/reg:64"] if target.windows64 else []
+    out = target.wine("reg", "query", rf"HKLM\SOFTWARE\Corvane\BIOS task package\{key}",
+                      *view).stdout.decode(errors="replace")
+    return dict(re.findall(r"^\s+(\w+)\s+REG_\w+\s+(.*?)\s*$", out, re.M))
+
+
+def test_result_record_for_detection_rules(prefix, make_workdir):
+    key = f"test {prefix.name}"
+    view = ["/reg:64"] if prefix.windows64 else []
+    prefix.wine("reg", "delete", rf"HKLM\SOFTWARE\Corvane\BIOS task package\{key}", "/f", *view)
+    base = make_workdir(prefix)
+    run_dir, listed = build_package(prefix, base, "--result-key", key, "--reboot-exit-code",
+                                    "3010")
+    assert listed[-2] == f"Settings: reboot-exit-code=3010, result-key={key}"
+    assert prefix.run("task.exe -x", run_dir).exit_code == 0
+    assert query_record(prefix, key) == {}
+
+    assert prefix.run("task.exe", run_dir).exit_code == 0
+    assert wait_for_batch(run_dir)
+    record = query_record(prefix, key)
+    assert record["ExitCode"] == "0x0" and record["RebootPending"] == "0x0"
+    assert record["Package"] == "task.exe"
+    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", record["Finished"])
+
+    assert prefix.run("task.exe --exit=2", run_dir).exit_code == 3
+    assert wait_for_batch(run_dir)
+    assert query_record(prefix, key)["ExitCode"] == "0x3"
+
+    assert prefix.run("task.exe --reboot", run_dir).exit_code == 3010
+    record = query_record(prefix, key)
+    assert (record["ExitCode"], record["RebootPending"]) == ("0xbc2", "0x1")

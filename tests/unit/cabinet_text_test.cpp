@@ -102,17 +102,17 @@ namespace {
 
 struct Utf8Case {
     const char* bytes;
-    const char16_t* name;  // null: refused
+    const wchar_t* name;  // null: refused
 };
 
 class DecodeUtf8NameTest : public ::testing::TestWithParam<Utf8Case> {};
 
 TEST_P(DecodeUtf8NameTest, DecodesValidAndRefusesTheRest) {
-    std::u16string name = u"unchanged";
+    std::wstring name = L"unchanged";
     const bool decoded = DecodeUtf8Name(GetParam().bytes, name);
     if (GetParam().name == nullptr) {
         EXPECT_FALSE(decoded);
-        EXPECT_EQ(name, u"unchanged");
+        EXPECT_EQ(name, L"unchanged");
     } else {
         ASSERT_TRUE(decoded);
         EXPECT_EQ(name, GetParam().name);
@@ -120,11 +120,11 @@ TEST_P(DecodeUtf8NameTest, DecodesValidAndRefusesTheRest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, DecodeUtf8NameTest,
-                         ::testing::Values(Utf8Case{"plain.exe", u"plain.exe"}, Utf8Case{"", u""},
-                                           Utf8Case{"J\xc3\xb6rg", u"J\u00f6rg"},
-                                           Utf8Case{"\xe2\x82\xac\xe8\xa1\xa8", u"\u20ac\u8868"},
-                                           Utf8Case{"\xf0\x9f\x98\x80", u"\U0001F600"},
-                                           Utf8Case{"\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
+                         ::testing::Values(Utf8Case{"plain.exe", L"plain.exe"}, Utf8Case{"", L""},
+                                           Utf8Case{"J\xc3\xb6rg", L"J\u00f6rg"},
+                                           Utf8Case{"\xe2\x82\xac\xe8\xa1\xa8", L"\u20ac\u8868"},
+                                           Utf8Case{"\xf0\x9f\x98\x80", L"\xD83D\xDE00"},
+                                           Utf8Case{"\xf4\x8f\xbf\xbf", L"\xDBFF\xDFFF"},
                                            Utf8Case{"a\xc3", nullptr},  // cut at the end
                                            Utf8Case{"\xc3(", nullptr},  // no continuation byte
                                            Utf8Case{"\x80", nullptr},   // a lone continuation byte

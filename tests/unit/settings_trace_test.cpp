@@ -3,6 +3,7 @@
 #include "code_page_932.h"
 #include "payload/package_settings.h"
 #include "setup/result_log.h"
+#include "setup/result_record.h"
 #include "setup/trace_log.h"
 
 namespace {
@@ -84,18 +85,79 @@ TEST(RebootExitCode, Range) {
     }
 }
 
-TEST(TraceRecord, OneRecordATextItsLinesIndented) {
-    EXPECT_EQ(TraceRecord(0, "fn_CheckOS: Operating System supported"),
-              "[       0 ms] fn_CheckOS: Operating System supported\r\n");
-    EXPECT_EQ(TraceRecord(123456789, ""), "[123456789 ms]\r\n");
-    EXPECT_EQ(TraceRecord(42, "@echo off\r\n\r\ndel /F /Q \"C:\\P\\a\"\r\n"),
-              "[      42 ms] @echo off\r\n"
-              "\r\n"
-              "             del /F /Q \"C:\\P\\a\"\r\n"
-              "\r\n");
-    EXPECT_EQ(TraceRecord(7, "HWIX QMB already installed.\nHWIX.SYS Version: 0"),
-              "[       7 ms] HWIX QMB already installed.\r\n"
-              "             HWIX.SYS Version: 0\r\n");
+TraceStamp Stamp(long biasMinutes) {
+    TraceStamp stamp;
+    stamp.year = 2026;
+    stamp.month = 3;
+    stamp.day = 7;
+    stamp.hour = 9;
+    stamp.minute = 5;
+    stamp.second = 4;
+    stamp.milliseconds = 21;
+    stamp.biasMinutes = biasMinutes;
+    stamp.threadId = 1234;
+    return stamp;
+}
+
+TEST(TraceRecord, TheLogViewersFormat) {
+    EXPECT_EQ(TraceRecord("task", Stamp(-60), "fn_CheckOS: Operating System supported"),
+              "<![LOG[fn_CheckOS: Operating System supported]LOG]!><time=\"09:05:04.021-060\" "
+              "date=\"03-07-2026\" component=\"task\" context=\"\" type=\"1\" thread=\"1234\" "
+              "file=\"\">\r\n");
+    // Further lines stay inside the brackets; the bias has one sign and three digits.
+    EXPECT_EQ(TraceRecord("t", Stamp(480), "HWIX QMB already installed.\nHWIX.SYS Version: 0")
+                  .substr(0, 76),
+              "<![LOG[HWIX QMB already installed.\r\nHWIX.SYS Version: 0]LOG]!><time=\"09:05:0");
+    EXPECT_NE(TraceRecord("t", Stamp(0), "").find("04.021+000\""), std::string::npos);
+    // A text never ends its record early.
+    const std::string record = TraceRecord("t", Stamp(0), "a]LOG]!>b");
+    EXPECT_EQ(record.find("]LOG]!>"), record.rfind("]LOG]!>"));
+}
+
+TEST(TraceRecordType, FailuresWarningsAndTheRest) {
+    const std::pair<const char*, TraceRecordType> cases[] = {
+        {"fn_Install: Call to Runvex.exe failed", TraceRecordType::kError},
+        {"fn_CreateInstallationFiles: Could not create all files.", TraceRecordType::kError},
+        {"fn_Install: Payload incomplete, nothing started.", TraceRecordType::kError},
+        {"fn_CreateFileFromResource: hFile == 0", TraceRecordType::kError},
+        {"FdiNotify: entry '..\\x' leaves the destination, refused\n", TraceRecordType::kError},
+        {"fn_CheckOS: Operating System not supported", TraceRecordType::kError},
+        {"* child still running after its wait of 120000 ms", TraceRecordType::kError},
+        {"* exit code 3", TraceRecordType::kError},
+        {"Package settings cannot be read, ignored.", TraceRecordType::kWarning},
+        {"* exit code 0", TraceRecordType::kInformation},
+        {"* exit code 3010", TraceRecordType::kInformation},
+        {"fn_Install: Call to Runvex.exe successfull", TraceRecordType::kInformation},
+        {"Is not shutdown", TraceRecordType::kInformation},
+    };
+    for (const auto& [text, type] : cases) EXPECT_EQ(TraceRecordTypeOf(text), type) << text;
+}
+
+TEST(PackageSettings, TraceLogFolderAndResultKey) {
+    PackageSettings read;
+    SettingsFault fault;
+    ASSERT_TRUE(ParsePackageSettings(
+        "trace-log-folder=%WINDIR%\\Logs\\BiosTasks\r\nresult-key=A01 flash\r\n", read, fault));
+    EXPECT_EQ(read.traceLogFolder, "%WINDIR%\\Logs\\BiosTasks");
+    EXPECT_EQ(read.resultKey, "A01 flash");
+    EXPECT_TRUE(WritesTraceLog(read));
+    EXPECT_EQ(PackageSettingsText(read),
+              "trace-log-folder=%WINDIR%\\Logs\\BiosTasks\r\nresult-key=A01 flash\r\n");
+    for (const char* folder : {"C:\\Logs", "\\\\srv\\logs\\x", "%ProgramData%\\T"}) {
+        EXPECT_TRUE(IsUsableTraceLogFolder(folder)) << folder;
+    }
+    for (const char* folder : {"", "Logs", "C:Logs", "C:\\a|b", "C:\\a\tb", "C:\\\"x\""}) {
+        EXPECT_FALSE(IsUsableTraceLogFolder(folder)) << folder;
+    }
+    EXPECT_FALSE(IsUsableTraceLogFolder("C:\\" + std::string(198, 'x')));
+    for (const char* key : {"", "a\\b", "..", " ", "a\nb"})
+        EXPECT_FALSE(IsPlainKeyName(key)) << key;
+    EXPECT_FALSE(IsPlainKeyName(std::string(256, 'k')));
+}
+
+TEST(UtcTimeText, ZeroPadded) {
+    EXPECT_EQ(UtcTimeText(2026, 1, 2, 3, 4, 5), "2026-01-02T03:04:05Z");
+    EXPECT_EQ(UtcTimeText(2026, 12, 31, 23, 59, 59), "2026-12-31T23:59:59Z");
 }
 
 TEST(TraceLogFileName, NamedLikeTheResultLog) {

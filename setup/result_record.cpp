@@ -1,0 +1,63 @@
+#include "setup/result_record.h"
+
+#include "platform/files_processes.h"
+#include "platform/registry.h"
+#include "setup/result_log.h"
+#include "setup/setup_state.h"
+#include "setup/trace_log.h"
+
+namespace {
+
+constexpr char kExitCodeValue[] = "ExitCode";
+constexpr char kRebootPendingValue[] = "RebootPending";
+constexpr char kFinishedValue[] = "Finished";
+constexpr char kPackageValue[] = "Package";
+
+LONG SetNumber(HKEY key, const char* name, DWORD value) {
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
+LONG SetText(HKEY key, const char* name, const std::string& value) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
+}
+
+std::string FinishedNow() {
+    SYSTEMTIME utc{};
+    GetSystemTime(&utc);
+    return UtcTimeText(utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
+}
+
+// The values in order; the first failure's error, or ERROR_SUCCESS.
+LONG SetValues(HKEY key, int exitCode) {
+    std::string package;
+    if (GetExecutableFileName(package) != 0) package.clear();
+    LONG status = SetNumber(key, kExitCodeValue, static_cast<DWORD>(exitCode));
+    if (status == ERROR_SUCCESS) {
+        status = SetNumber(key, kRebootPendingValue, g_SetupState.RebootPending ? 1 : 0);
+    }
+    if (status == ERROR_SUCCESS) status = SetText(key, kFinishedValue, FinishedNow());
+    if (status == ERROR_SUCCESS) status = SetText(key, kPackageValue, package);
+    return status;
+}
+
+}  // namespace
+
+void WriteResultRecord(int exitCode) {
+    const std::string& name = g_SetupState.Settings.resultKey;
+    if (name.empty()) return;
+    const std::string subkey = std::string(kResultRecordParentKey) + '\\' + name;
+    // The 32-bit setup on 64-bit Windows writes where a 64-bit detection rule reads.
+    const REGSAM access = KEY_SET_VALUE | (g_SetupState.Is64BitWindows ? KEY_WOW64_64KEY : 0);
+    platform::RegistryKey key;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr);
+    if (status == ERROR_SUCCESS) status = SetValues(key.get(), exitCode);
+    if (status != ERROR_SUCCESS) {
+        TraceText("result record HKLM\\" + subkey + " not written, error " +
+                  std::to_string(status));
+        return;
+    }
+    TraceText("result record HKLM\\" + subkey + " written");
+}
