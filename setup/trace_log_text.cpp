@@ -14,9 +14,8 @@ constexpr char kTextEndDefused[] = "]LOG]! >";
 // Texts that report a failure or a refusal (each that leads to exit code 2 or 3 says one of
 // these), and texts that report something ignored or replaced.
 constexpr const char* kErrorWords[] = {
-    "failed",   "refused",       "not started", "Could not",  "could not",
-    "cannot",   "Unable",        "not written", "incomplete", "too long",
-    "no exact", "not supported", "not a ",      "== 0",       "still running",
+    "failed",     "refused",  "not started", "ould not",      "cannot", "Unable", "not written",
+    "incomplete", "too long", "no exact",    "not supported", "not a ", "== 0",   "still running",
 };
 constexpr const char* kWarningWords[] = {"ignored", "replaced"};
 constexpr char kExitCodeRecord[] = "* exit code ";
