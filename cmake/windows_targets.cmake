@@ -41,9 +41,9 @@ add_subdirectory(kit)
 add_library(setup_core STATIC
   ${SETUP_PORTABLE_SOURCES}
   setup/command_line_options_process.cpp
-  setup/result_log.cpp
+  shared/result_log.cpp
   setup/result_record.cpp
-  setup/trace_log.cpp
+  shared/trace_log.cpp
   payload/payload_store.cpp
   payload/cabinet_extractor.cpp
   payload/profile_reader.cpp

@@ -2,8 +2,8 @@
 
 #include "payload/installation_files.h"
 #include "platform/files_processes.h"
-#include "setup/setup_state.h"
-#include "setup/trace_log.h"
+#include "shared/setup_state.h"
+#include "shared/trace_log.h"
 
 namespace {
 constexpr char kCleanupMessage[] = "fn_Cleanup";

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "setup/ansi_text.h"
+#include "shared/ansi_text.h"
 
 constexpr char kCleanupBatchName[] = "delzrph.bat";
 

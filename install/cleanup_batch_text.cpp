@@ -4,7 +4,7 @@
 #include "install/install_sequence.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
-#include "setup/result_log.h"
+#include "shared/result_log.h"
 
 namespace {
 

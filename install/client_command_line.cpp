@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "install/install_sequence.h"
-#include "setup/format_text.h"
+#include "shared/format_text.h"
 
 namespace {
 constexpr char kClientModule64[] = "ZunaClientModule64.exe";

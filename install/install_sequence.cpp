@@ -4,8 +4,8 @@
 #include "payload/installation_files.h"
 #include "platform/files_processes.h"
 #include "platform/services.h"
-#include "setup/setup_state.h"
-#include "setup/trace_log.h"
+#include "shared/setup_state.h"
+#include "shared/trace_log.h"
 
 #ifndef SETUP_CHILD_WAIT_MS
 #define SETUP_CHILD_WAIT_MS 120000

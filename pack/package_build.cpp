@@ -3,7 +3,7 @@
 #include "install/cleanup.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
-#include "payload/package_settings.h"
+#include "shared/package_settings.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"

@@ -5,7 +5,7 @@
 #include "pack/package.h"
 #include "pack/package_checks.h"
 #include "pack/sha256.h"
-#include "payload/package_settings.h"
+#include "shared/package_settings.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"

@@ -11,9 +11,8 @@
 #include "payload/cabinet_text.h"
 #include "platform/cabinet_library.h"
 #include "platform/files_processes.h"
-#include "setup/ansi_text.h"
-#include "setup/format_text.h"
-#include "setup/setup_state.h"
+#include "shared/format_text.h"
+#include "shared/setup_state.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "payload/cabinet_text.h"
 
 #include "payload/device_names.h"
-#include "setup/format_text.h"
+#include "shared/format_text.h"
 
 namespace {
 

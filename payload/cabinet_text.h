@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "setup/ansi_text.h"
+#include "shared/ansi_text.h"
 
 // The cabinet information as FDIIsCabinet reports it.
 struct CabinetInformation {

@@ -1,6 +1,6 @@
 #include "payload/device_names.h"
 
-#include "setup/ansi_text.h"
+#include "shared/ansi_text.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"
 #include "platform/shell.h"
-#include "setup/result_log.h"
-#include "setup/setup_state.h"
+#include "shared/result_log.h"
+#include "shared/setup_state.h"
 
 namespace {
 

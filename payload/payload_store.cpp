@@ -2,8 +2,8 @@
 
 #include "platform/files_processes.h"
 #include "platform/resources.h"
-#include "setup/setup_state.h"
-#include "setup/trace_log.h"
+#include "shared/setup_state.h"
+#include "shared/trace_log.h"
 
 namespace {
 constexpr char kNoModule[] = "fn_CreateFileFromResource: hModule == 0";

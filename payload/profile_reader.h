@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "setup/ansi_text.h"
+#include "shared/ansi_text.h"
 
 // The name the BIOS image is written under when the profile has no flash command.
 constexpr wchar_t kDefaultImageName[] = L"Flash.hdr";

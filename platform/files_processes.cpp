@@ -1,6 +1,6 @@
 #include "platform/files_processes.h"
 
-#include "setup/setup_state.h"
+#include "platform/path_limit.h"
 
 namespace platform {
 

@@ -2,9 +2,9 @@
 
 #include "platform/files_processes.h"
 #include "platform/registry.h"
-#include "setup/result_log.h"
-#include "setup/setup_state.h"
-#include "setup/trace_log.h"
+#include "shared/result_log.h"
+#include "shared/setup_state.h"
+#include "shared/trace_log.h"
 
 namespace {
 

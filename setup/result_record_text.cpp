@@ -1,4 +1,4 @@
-#include "setup/format_text.h"
+#include "shared/format_text.h"
 #include "setup/result_record.h"
 
 namespace {

@@ -3,14 +3,14 @@
 #include "install/cleanup.h"
 #include "install/install_sequence.h"
 #include "payload/installation_files.h"
-#include "payload/package_settings.h"
+#include "shared/package_settings.h"
 #include "payload/payload_store.h"
 #include "platform/files_processes.h"
 #include "setup/command_line_options.h"
-#include "setup/result_log.h"
+#include "shared/result_log.h"
 #include "setup/result_record.h"
-#include "setup/setup_state.h"
-#include "setup/trace_log.h"
+#include "shared/setup_state.h"
+#include "shared/trace_log.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "setup/result_log.h"
+#include "shared/result_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "code_page_932.h"
-#include "payload/package_settings.h"
-#include "setup/result_log.h"
+#include "shared/package_settings.h"
+#include "shared/result_log.h"
 #include "setup/result_record.h"
-#include "setup/trace_log.h"
+#include "shared/trace_log.h"
 
 namespace {
 

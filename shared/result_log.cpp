@@ -1,7 +1,7 @@
-#include "setup/result_log.h"
+#include "shared/result_log.h"
 
 #include "platform/files_processes.h"
-#include "setup/setup_state.h"
+#include "shared/setup_state.h"
 
 int GetExecutableFileName(std::string& name) {
     char path[kPathBufferSize] = {};

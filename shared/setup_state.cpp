@@ -1,6 +1,6 @@
-#include "setup/setup_state.h"
+#include "shared/setup_state.h"
 
-#include "setup/ansi_text.h"
+#include "shared/ansi_text.h"
 
 SetupState g_SetupState;
 

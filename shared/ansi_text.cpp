@@ -1,4 +1,4 @@
-#include "setup/ansi_text.h"
+#include "shared/ansi_text.h"
 
 namespace {
 constexpr unsigned char kLowestTrailByte = 0x40;

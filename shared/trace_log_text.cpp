@@ -1,5 +1,5 @@
-#include "setup/format_text.h"
-#include "setup/trace_log.h"
+#include "shared/format_text.h"
+#include "shared/trace_log.h"
 
 namespace {
 

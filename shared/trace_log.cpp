@@ -1,9 +1,9 @@
-#include "setup/trace_log.h"
+#include "shared/trace_log.h"
 
 #include "platform/files_processes.h"
-#include "setup/format_text.h"
-#include "setup/result_log.h"
-#include "setup/setup_state.h"
+#include "shared/format_text.h"
+#include "shared/result_log.h"
+#include "shared/setup_state.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "setup/format_text.h"
+#include "shared/format_text.h"
 
 std::string FormatText(const char* format, std::initializer_list<std::string> arguments) {
     std::string text;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "setup/ansi_text.h"
+#include "shared/ansi_text.h"
 
 // The whole text of the log, lines ending in "\n" (CR LF in the file).
 std::string ResultLogText(int result);

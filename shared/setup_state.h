@@ -5,15 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "payload/package_settings.h"
-
-// The platform's path limit, terminator included; every path the setup builds must fit it.
-constexpr std::size_t kPathBufferSize = 260;
-
-// True when a path (without terminator) fits a path buffer of the platform.
-inline bool FitsPathBuffer(const std::string& path) {
-    return path.size() < kPathBufferSize;
-}
+#include "platform/path_limit.h"
+#include "shared/package_settings.h"
 
 enum ExitCode : int {
     kExitSuccess = 0,

@@ -1,4 +1,4 @@
-#include "payload/package_settings.h"
+#include "shared/package_settings.h"
 
 namespace {
 

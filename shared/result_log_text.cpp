@@ -1,5 +1,5 @@
-#include "setup/format_text.h"
-#include "setup/result_log.h"
+#include "shared/format_text.h"
+#include "shared/result_log.h"
 
 namespace {
 
