@@ -5,11 +5,11 @@
 #include "pack/package.h"
 #include "pack/package_checks.h"
 #include "pack/sha256.h"
-#include "shared/package_settings.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"
 #include "platform/resources.h"
+#include "shared/package_settings.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "shared/format_text.h"
 #include "setup/result_record.h"
+#include "shared/format_text.h"
 
 namespace {
 constexpr char kUtcTimeFormat[] = "%s-%s-%sT%s:%s:%sZ";

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "code_page_932.h"
+#include "setup/result_record.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
-#include "setup/result_record.h"
 #include "shared/trace_log.h"
 
 namespace {
