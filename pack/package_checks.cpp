@@ -1,19 +1,50 @@
 #include "pack/package_checks.h"
 
-#include <fstream>
-#include <iterator>
-
+#include "pack/kit_cabinet.h"
+#include "pack/pack_text.h"
 #include "payload/payload_store.h"
 #include "payload/xml_document.h"
 #include "platform/files_processes.h"
-#include "platform/resources.h"
+#include "shared/ansi_text.h"
 
-bool ReadWholeFile(const std::string& path, std::vector<char>& bytes) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+namespace {
+
+// The program each client-module and layer cabinet must hold: the one the setup starts.
+struct RequiredProgram {
+    const char* cabinet;
+    const char* program;
+};
+constexpr RequiredProgram kRequiredPrograms[] = {
+    {"runvex64.cab", "ZunaClientModule64.exe"},
+    {"Runvex.cab", "ZunaClientModule32.exe"},
+    {"QMB64.cab", "setup.exe"},
+    {"QMB.cab", "setup.exe"},
+};
+
+std::string FullPathFolded(const std::string& path) {
+    char full[MAX_PATH] = {};
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    std::string folded = length > 0 && length < sizeof full ? std::string(full, length) : path;
+    folded = WithoutTrailingDotsAndBlanks(folded);
+    for (char& c : folded) c = c == '/' ? '\\' : FoldAsciiLetter(c);
+    return folded;
 }
+
+bool SameFileIdentity(const std::string& a, const std::string& b) {
+    platform::FileHandle first(CreateFileA(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    platform::FileHandle second(CreateFileA(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+    BY_HANDLE_FILE_INFORMATION one{};
+    BY_HANDLE_FILE_INFORMATION two{};
+    return first.valid() && second.valid() && GetFileInformationByHandle(first.get(), &one) &&
+           GetFileInformationByHandle(second.get(), &two) &&
+           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
+}
+
+}  // namespace
 
 std::string CheckXmlRoot(const std::string& path, const wchar_t* rootName,
                          const wchar_t* requiredAttribute) {
@@ -38,18 +69,46 @@ std::string CheckXmlRoot(const std::string& path, const wchar_t* rootName,
     return {};
 }
 
-std::string CheckTemplate(const std::string& path) {
-    platform::ModuleHandle module(platform::LoadAsDataFile(path.c_str()));
-    if (module.get() == nullptr) return path + " is not a Windows executable";
-    std::vector<platform::PayloadResource> entries = platform::ListPayloadResources(module.get());
+std::string CheckSetupBytes(const std::string& path, const unsigned char* data,
+                            unsigned long long size, std::vector<PeResource>& entries) {
+    std::string fault;
+    if (data == nullptr ||
+        !ReadPayloadResources(data, static_cast<std::size_t>(size), entries, fault)) {
+        return path + " is not a setup with a payload store: " +
+               (data == nullptr ? "it cannot be read" : fault);
+    }
     for (const PayloadEntryInfo& info : kPayloadEntries) {
         if (info.optional) continue;
         bool present = false;
-        for (const platform::PayloadResource& entry : entries) present |= entry.id == info.id;
+        for (const PeResource& entry : entries) present |= entry.id == info.id;
         if (!present) {
             return path + " is not a setup with a payload store (entry " + std::to_string(info.id) +
                    " is missing)";
         }
     }
     return {};
+}
+
+std::string CheckTemplate(const std::string& path) {
+    platform::MappedFile file(path.c_str());
+    if (!file.opened()) return "cannot read " + path;
+    std::vector<PeResource> entries;
+    return CheckSetupBytes(path, file.data(), file.size(), entries);
+}
+
+std::string CheckKitCabinetFile(const std::string& path, const std::string& kitName,
+                                const unsigned char* data, unsigned long long size) {
+    std::vector<std::string> names;
+    std::string fault = CheckKitCabinet(data, static_cast<std::size_t>(size), names);
+    if (!fault.empty()) return path + " cannot be a kit cabinet: " + Escaped(fault);
+    for (const RequiredProgram& required : kRequiredPrograms) {
+        if (HoldsEntry({kitName}, required.cabinet) && !HoldsEntry(names, required.program)) {
+            return path + " holds no " + required.program + ", which the setup starts";
+        }
+    }
+    return {};
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    return FullPathFolded(a) == FullPathFolded(b) || SameFileIdentity(a, b);
 }

@@ -1,16 +1,29 @@
-// Checks of the builder's inputs, each giving an error text (empty when the input is good).
+// Checks of the builder's inputs and outputs, each giving an error text (empty when it is good).
 #pragma once
 
 #include <string>
 #include <vector>
 
-// Reads a whole file; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::vector<char>& bytes);
+#include "pack/pe_resources.h"
 
 // The file is well-formed XML whose document element is `rootName` and, when given, carries
 // `requiredAttribute`.
 std::string CheckXmlRoot(const std::string& path, const wchar_t* rootName,
                          const wchar_t* requiredAttribute);
 
-// The file is a setup with a payload store: every entry the setup writes is present.
+// The bytes are a complete setup with a payload store (every entry the setup needs is present);
+// `entries` gets its payload entries.
+std::string CheckSetupBytes(const std::string& path, const unsigned char* data,
+                            unsigned long long size, std::vector<PeResource>& entries);
+
+// The file at `path` is a complete setup with a payload store.
 std::string CheckTemplate(const std::string& path);
+
+// A kit cabinet passes the setup's extraction rules and, for the client-module and layer
+// cabinets, holds the program the setup starts.
+std::string CheckKitCabinetFile(const std::string& path, const std::string& kitName,
+                                const unsigned char* data, unsigned long long size);
+
+// True when both paths name one file, as Windows compares names (or, when both exist, when they
+// are the same file under two names).
+bool SameFile(const std::string& a, const std::string& b);

@@ -2,6 +2,7 @@
 #include <fstream>
 
 #include "install/cleanup.h"
+#include "pack/pack_text.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
 #include "pack/sha256.h"
@@ -23,17 +24,19 @@ std::string LanguageText(WORD language) {
     return std::to_string(language);
 }
 
-bool HasNeutral(const std::vector<platform::PayloadResource>& entries, unsigned id) {
-    for (const platform::PayloadResource& entry : entries) {
+bool HasNeutral(const std::vector<PeResource>& entries, unsigned id) {
+    for (const PeResource& entry : entries) {
         if (entry.id == id && entry.language == platform::kLanguageNeutral) return true;
     }
     return false;
 }
 
-std::string Note(const std::vector<platform::PayloadResource>& entries,
-                 const platform::PayloadResource& entry) {
+std::string Note(const std::vector<PeResource>& entries, const PeResource& entry) {
     const PayloadEntryInfo* info = FindPayloadEntry(entry.id);
     if (info == nullptr) return "not used by the setup";
+    if (entry.id == kPayloadSettings && !IsSettingsEntry(entry.id, entry.language)) {
+        return "ignored: only the neutral settings entry counts";
+    }
     if (entry.language == platform::kLanguageNeutral) return "";
     std::string note = info->templatePlaceholder && entry.language == platform::kLanguageEnglishUs
                            ? "placeholder"
@@ -43,10 +46,9 @@ std::string Note(const std::vector<platform::PayloadResource>& entries,
 }
 
 // The profile the setup would write: the neutral entry, else the first other one.
-const platform::PayloadResource* EffectiveProfile(
-    const std::vector<platform::PayloadResource>& entries) {
-    const platform::PayloadResource* found = nullptr;
-    for (const platform::PayloadResource& entry : entries) {
+const PeResource* EffectiveProfile(const std::vector<PeResource>& entries) {
+    const PeResource* found = nullptr;
+    for (const PeResource& entry : entries) {
         if (entry.id != kPayloadProfile) continue;
         if (entry.language == platform::kLanguageNeutral) return &entry;
         if (found == nullptr) found = &entry;
@@ -54,7 +56,7 @@ const platform::PayloadResource* EffectiveProfile(
     return found;
 }
 
-std::string ImageNameText(const platform::PayloadResource& profile) {
+std::string ImageNameText(const unsigned char* data, const PeResource& profile) {
     char directory[MAX_PATH] = {};
     char path[MAX_PATH] = {};
     if (GetTempPathA(sizeof directory, directory) == 0 ||
@@ -64,7 +66,7 @@ std::string ImageNameText(const platform::PayloadResource& profile) {
     platform::TemporaryFile file(path);
     {
         std::ofstream out(file.path(), std::ios::binary);
-        out.write(static_cast<const char*>(profile.bytes), profile.size);
+        out.write(reinterpret_cast<const char*>(data + profile.offset), profile.size);
     }
     FlashCommand flash;
     if (!ReadFlashCommand(file.path().c_str(), flash)) {
@@ -80,17 +82,15 @@ std::string ImageNameText(const platform::PayloadResource& profile) {
 }
 
 // What the setup makes of the package's settings entry, on one line.
-std::string SettingsText(const std::vector<platform::PayloadResource>& entries) {
-    const platform::PayloadResource* found = nullptr;
-    for (const platform::PayloadResource& entry : entries) {
-        if (entry.id == kPayloadSettings && entry.language == platform::kLanguageNeutral) {
-            found = &entry;
-        }
+std::string SettingsText(const unsigned char* data, const std::vector<PeResource>& entries) {
+    const PeResource* found = nullptr;
+    for (const PeResource& entry : entries) {
+        if (IsSettingsEntry(entry.id, entry.language)) found = &entry;
     }
     if (found == nullptr) return "none";
     PackageSettings settings;
     SettingsFault fault;
-    const std::string text(static_cast<const char*>(found->bytes), found->size);
+    const std::string text(reinterpret_cast<const char*>(data + found->offset), found->size);
     if (!ParsePackageSettings(text, settings, fault)) return "unreadable, the setup ignores them";
     // The entry's own lines, as the builder writes them, joined on one line.
     const std::string lines = PackageSettingsText(settings);
@@ -105,16 +105,18 @@ std::string SettingsText(const std::vector<platform::PayloadResource>& entries) 
 }  // namespace
 
 int ListPackage(const std::string& path) {
-    std::string error = CheckTemplate(path);
+    // Mapped and read with every structure checked: any file gives a list or one line.
+    platform::MappedFile file(path.c_str());
+    std::vector<PeResource> entries;
+    std::string error = file.opened() ? CheckSetupBytes(path, file.data(), file.size(), entries)
+                                      : "cannot read " + path;
     if (!error.empty()) {
-        std::fprintf(stderr, "setup-pack: error: %s\n", error.c_str());
+        std::fprintf(stderr, "setup-pack: error: %s\n", Escaped(error).c_str());
         return 1;
     }
-    platform::ModuleHandle module(platform::LoadAsDataFile(path.c_str()));
-    std::vector<platform::PayloadResource> entries = platform::ListPayloadResources(module.get());
     std::printf("%-4s %-8s %10s  %-64s  %-20s %s\n", "ID", "LANGUAGE", "SIZE", "SHA-256",
                 "WRITTEN AS", "NOTE");
-    for (const platform::PayloadResource& entry : entries) {
+    for (const PeResource& entry : entries) {
         const PayloadEntryInfo* info = FindPayloadEntry(entry.id);
         const char* writtenAs = info == nullptr                ? "-"
                                 : info->writtenAs != nullptr   ? info->writtenAs
@@ -122,10 +124,11 @@ int ListPackage(const std::string& path) {
                                                                : kBiosImageLabel;
         std::printf("%-4u %-8s %10lu  %-64s  %-20s %s\n", entry.id,
                     LanguageText(entry.language).c_str(), static_cast<unsigned long>(entry.size),
-                    Sha256Hex(entry.bytes, entry.size).c_str(), writtenAs,
+                    Sha256Hex(file.data() + entry.offset, entry.size).c_str(), writtenAs,
                     Note(entries, entry).c_str());
     }
-    std::printf("Settings: %s\n", SettingsText(entries).c_str());
-    std::printf("BIOS image name: %s\n", ImageNameText(*EffectiveProfile(entries)).c_str());
+    std::printf("Settings: %s\n", SettingsText(file.data(), entries).c_str());
+    std::printf("BIOS image name: %s\n",
+                ImageNameText(file.data(), *EffectiveProfile(entries)).c_str());
     return 0;
 }

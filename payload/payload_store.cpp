@@ -45,11 +45,32 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
     return 0;
 }
 
-bool ReadPayloadText(unsigned short id, std::string& text) {
+namespace {
+struct LanguageSearch {
+    WORD wanted;
+    bool found;
+};
+
+BOOL CALLBACK NoteLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR context) {
+    auto* search = reinterpret_cast<LanguageSearch*>(context);
+    search->found |= language == search->wanted;
+    return TRUE;
+}
+
+// The platform's lookup falls back to other languages; only an entry in exactly this one counts.
+bool HasEntryInLanguage(HMODULE module, unsigned short id, WORD language) {
+    LanguageSearch search{language, false};
+    EnumResourceLanguagesA(module, platform::kPayloadResourceType, MAKEINTRESOURCEA(id),
+                           NoteLanguage, reinterpret_cast<LONG_PTR>(&search));
+    return search.found;
+}
+}  // namespace
+
+bool ReadPayloadText(unsigned short id, unsigned short language, std::string& text) {
     HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC resource = module == nullptr ? nullptr
-                                       : FindResourceA(module, MAKEINTRESOURCEA(id),
-                                                       platform::kPayloadResourceType);
+    if (module == nullptr || !HasEntryInLanguage(module, id, language)) return false;
+    HRSRC resource =
+        FindResourceExA(module, platform::kPayloadResourceType, MAKEINTRESOURCEA(id), language);
     HGLOBAL loaded = resource == nullptr ? nullptr : LoadResource(module, resource);
     const void* bytes = loaded == nullptr ? nullptr : LockResource(loaded);
     if (bytes == nullptr) return false;

@@ -42,5 +42,12 @@ const PayloadEntryInfo* FindPayloadEntry(unsigned id);
 // deleted.
 int fn_CreateFileFromResource(unsigned short id, const char* fileName);
 
-// The bytes of entry `id` as text; false when the package has no such entry.
-bool ReadPayloadText(unsigned short id, std::string& text);
+// The language of the settings entry: the setup honours and the builder lists exactly the
+// language-neutral entry 119; one in another language is ignored by both.
+constexpr unsigned short kSettingsLanguage = 0;
+
+// True for the entry that holds the package's settings.
+bool IsSettingsEntry(unsigned id, unsigned short language);
+
+// The bytes of entry `id` in `language` as text; false when the package has no such entry.
+bool ReadPayloadText(unsigned short id, unsigned short language, std::string& text);

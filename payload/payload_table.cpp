@@ -17,6 +17,10 @@ const PayloadEntryInfo kPayloadEntries[14] = {
     {kPayloadSettings, nullptr, false, false, true},
 };
 
+bool IsSettingsEntry(unsigned id, unsigned short language) {
+    return id == kPayloadSettings && language == kSettingsLanguage;
+}
+
 const PayloadEntryInfo* FindPayloadEntry(unsigned id) {
     for (const PayloadEntryInfo& entry : kPayloadEntries) {
         if (entry.id == id) return &entry;

@@ -80,6 +80,38 @@ class MachineLock {
     bool held_ = false;
 };
 
+// A whole file mapped for reading, without copying it into memory; empty (data() null) when the
+// file cannot be opened or mapped, or is empty.
+class MappedFile {
+  public:
+    explicit MappedFile(const char* path)
+        : file_(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        LARGE_INTEGER size{};
+        if (!file_.valid() || !GetFileSizeEx(file_.get(), &size) || size.QuadPart == 0) return;
+        size_ = static_cast<unsigned long long>(size.QuadPart);
+        if (size_ > static_cast<SIZE_T>(-1)) return;  // beyond this process's address space
+        mapping_.reset(CreateFileMappingA(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (mapping_.get() == nullptr) return;
+        view_ = static_cast<const unsigned char*>(
+            MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
+    }
+    ~MappedFile() {
+        if (view_ != nullptr) UnmapViewOfFile(view_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    bool opened() const { return file_.valid(); }
+    unsigned long long size() const { return size_; }  // also when it could not be mapped
+    const unsigned char* data() const { return view_; }
+
+  private:
+    FileHandle file_;
+    KernelHandle mapping_;
+    const unsigned char* view_ = nullptr;
+    unsigned long long size_ = 0;
+};
+
 // Owns both handles of a created process; put() is the out-parameter for CreateProcessA.
 class ProcessInformation {
   public:

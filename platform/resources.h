@@ -23,10 +23,9 @@ class ResourceUpdate {
     ResourceUpdate(const ResourceUpdate&) = delete;
     ResourceUpdate& operator=(const ResourceUpdate&) = delete;
     bool valid() const { return handle_ != nullptr; }
-    bool setPayload(unsigned id, const std::vector<char>& bytes) {
+    bool setPayload(unsigned id, const void* bytes, DWORD size) {
         return UpdateResourceA(handle_, kPayloadResourceType, MAKEINTRESOURCEA(id),
-                               kLanguageNeutral, const_cast<char*>(bytes.data()),
-                               static_cast<DWORD>(bytes.size())) != FALSE;
+                               kLanguageNeutral, const_cast<void*>(bytes), size) != FALSE;
     }
     bool commit() {
         HANDLE handle = handle_;

@@ -19,6 +19,16 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 set +e
 
+# Seeds of the package reader's fuzz target: this build's templates, whole and cut, and cabinets.
+seeds=build/fuzz/tests/fuzz/seeds_pe_resources
+rm -rf "$seeds" && mkdir -p "$seeds"
+for template in build/windows/setup.exe build/windows64/setup64.exe; do
+  name=$(basename "$template" .exe)
+  cp "$template" "$seeds/$name"
+  for size in 1024 65536 300000; do head -c "$size" "$template" > "$seeds/$name-$size"; done
+done
+cp build/windows/kit/*.cab "$seeds/"
+
 reports=build/reports
 rm -rf "$reports" && mkdir -p "$reports"
 ctest --preset host --output-junit "$root/$reports/unit.xml" >"$reports/unit.log" 2>&1

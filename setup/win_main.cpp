@@ -43,7 +43,7 @@ void ReadOptions(CommandLineOptions& options) {
 // A package without settings runs as it always did; one whose settings cannot be read too.
 void ReadPackageSettings() {
     std::string text;
-    if (!ReadPayloadText(kPayloadSettings, text)) return;
+    if (!ReadPayloadText(kPayloadSettings, kSettingsLanguage, text)) return;
     SettingsFault fault;
     if (!ParsePackageSettings(text, g_SetupState.Settings, fault)) {
         platform::DebugText(kSettingsIgnored);

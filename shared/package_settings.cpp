@@ -5,6 +5,11 @@ namespace {
 constexpr int kHighestExitCode = 65535;
 constexpr std::size_t kLongestExitCode = 5;
 constexpr char kLineEnd[] = "\r\n";
+// Codes a caller would misread as something else than "success, restart": the setup's own failure
+// codes, STILL_ACTIVE (a caller polling the process thinks it still runs) and "another
+// installation is in progress".
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr int kMisreadExitCodes[] = {1, 2, 3, 4, 259, 1618};
 constexpr std::size_t kLongestTraceLogFolder = 200;
 constexpr std::size_t kLongestKeyName = 255;
 constexpr char kFolderForbidden[] = "\"<>|?*";
@@ -65,6 +70,13 @@ bool IsPlainKeyName(const std::string& name) {
            name.find_first_not_of(". ") != std::string::npos;
 }
 
+bool IsMisreadRebootExitCode(int code) {
+    for (int misread : kMisreadExitCodes) {
+        if (code == misread) return true;
+    }
+    return false;
+}
+
 bool ParseRebootExitCode(const std::string& value, int& code) {
     if (value.empty() || value.size() > kLongestExitCode) return false;
     int number = 0;
@@ -72,7 +84,7 @@ bool ParseRebootExitCode(const std::string& value, int& code) {
         if (c < '0' || c > '9') return false;
         number = number * 10 + (c - '0');
     }
-    if (number < 1 || number > kHighestExitCode) return false;
+    if (number < 1 || number > kHighestExitCode || IsMisreadRebootExitCode(number)) return false;
     code = number;
     return true;
 }
@@ -81,7 +93,10 @@ bool ParsePackageSettings(const std::string& text, PackageSettings& settings,
                           SettingsFault& fault) {
     PackageSettings parsed;
     std::string seen = "\n";
-    std::size_t start = 0;
+    // A byte-order mark, as editors on Windows save UTF-8 text.
+    std::size_t start = text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0
+                            ? sizeof kByteOrderMark - 1
+                            : 0;
     for (int number = 1; start < text.size(); ++number) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();

@@ -52,7 +52,11 @@ struct SettingsFault {
 // value out of range; `settings` is then left as it was.
 bool ParsePackageSettings(const std::string& text, PackageSettings& settings, SettingsFault& fault);
 
-// A reboot exit code: decimal digits only, from 1 to 65535.
+// True for an exit code a caller would misread: 1 to 4 (the setup's own failure codes), 259
+// (STILL_ACTIVE) and 1618 (another installation in progress).
+bool IsMisreadRebootExitCode(int code);
+
+// A reboot exit code: decimal digits only, from 1 to 65535, not one a caller would misread.
 bool ParseRebootExitCode(const std::string& value, int& code);
 
 // The entry's text: a line for each setting that differs from the default, in CR LF.

@@ -1,5 +1,6 @@
-/* respatch.exe EXE ID FILE: sets the language-neutral "BINARY" entry ID of EXE to the bytes of
- * FILE, so that tests make packages with other payloads from the one built setup. */
+/* respatch.exe EXE ID FILE [LANGUAGE]: sets the "BINARY" entry ID of EXE (language-neutral unless
+ * a language ID is given) to the bytes of FILE, so that tests make packages with other payloads
+ * from the one built setup. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -26,10 +27,12 @@ int main(int argc, char** argv) {
     void* bytes;
     HANDLE update;
     BOOL ok;
-    if (argc != 4) {
-        fprintf(stderr, "usage: respatch EXE ID FILE\n");
+    WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: respatch EXE ID FILE [LANGUAGE]\n");
         return 2;
     }
+    if (argc == 5) language = (WORD)atoi(argv[4]);
     bytes = ReadAll(argv[3], &size);
     if (bytes == NULL) {
         fprintf(stderr, "respatch: cannot read %s\n", argv[3]);
@@ -38,7 +41,7 @@ int main(int argc, char** argv) {
     update = BeginUpdateResourceA(argv[1], FALSE);
     ok = update != NULL &&
          UpdateResourceA(update, "BINARY", MAKEINTRESOURCEA(atoi(argv[2])),
-                         MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), bytes, size) &&
+                         language, bytes, size) &&
          EndUpdateResourceA(update, FALSE);
     free(bytes);
     if (!ok) fprintf(stderr, "respatch: update failed, error %lu\n", GetLastError());
