@@ -150,9 +150,9 @@ int RunClientModule(const char* text) {
 
 int CheckRebootMarker() {
     {
-        platform::FileHandle marker(CreateFileA(kRebootMarker, GENERIC_READ, FILE_SHARE_READ,
-                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                                nullptr));
+        platform::FileHandle marker(CreateFileW(platform::FromAnsi(kRebootMarker).c_str(),
+                                                GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!marker.valid()) {
             platform::DebugText(kMarkerAbsent);
             return 0;

@@ -83,7 +83,7 @@ bool UnpackLayer(const CabinetStep& step) {
     // A leftover folder that cannot be removed (a link, or a link inside it) is never unpacked
     // into.
     DeleteTree(kLayerFolder);
-    if (GetFileAttributesA(kLayerFolder) != INVALID_FILE_ATTRIBUTES) {
+    if (platform::FileAttributes(kLayerFolder) != INVALID_FILE_ATTRIBUTES) {
         platform::DebugText(kLayerFolderNotRemoved);
         return false;
     }
@@ -189,7 +189,7 @@ int DeleteTree(const char* path) {
     if (std::strlen(path) >= kPathBufferSize) return 0;
     // Never through a link: the shell would delete what the link leads to.
     const std::wstring widePath = platform::FromAnsi(path);
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = platform::FileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
     if (platform::IsLink(widePath)) return platform::RemoveMarkedLink(widePath) ? 1 : 0;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !platform::RemoveLinksInside(widePath)) {

@@ -179,6 +179,10 @@ bool IsLinkWithAttributes(const std::wstring& path, DWORD attributes) {
 
 }  // namespace
 
+DWORD FileAttributes(const std::string& path) {
+    return GetFileAttributesW(FromAnsi(path).c_str());
+}
+
 bool IsLink(const std::wstring& path) {
     return IsLinkWithAttributes(path, GetFileAttributesW(path.c_str()));
 }

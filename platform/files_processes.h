@@ -220,6 +220,9 @@ bool ToOemExactly(const std::wstring& text, std::string& converted);
 // The current directory as the platform holds it, in wide characters; empty on failure.
 std::wstring CurrentDirectory();
 
+// The attributes of what lies at an ANSI path, or INVALID_FILE_ATTRIBUTES when nothing does.
+DWORD FileAttributes(const std::string& path);
+
 // True when `path` is a link: the platform marks it as a reparse point (a symbolic link or a
 // junction), or it leads elsewhere than its name says (a link the platform does not mark, such as
 // a Unix link under Wine, found by its final path where the platform can tell it).

@@ -108,7 +108,7 @@ std::string PreparedFolder(const std::string& folder, DWORD& error) {
     std::string prepared(expanded);
     if (!prepared.empty() && prepared.back() != '\\') prepared += '\\';
     platform::CreateFoldersOf(platform::FromAnsi(prepared));
-    if ((GetFileAttributesA(prepared.c_str()) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((platform::FileAttributes(prepared) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         error = ERROR_PATH_NOT_FOUND;
         return {};
     }
@@ -126,7 +126,7 @@ DWORD OpenInFolder(const std::string& executableName) {
         folder + KeptTraceLogFileName(executableName, platform::IsAnsiLeadByte);
     if (!FitsPathBuffer(path) || !FitsPathBuffer(kept)) return ERROR_FILENAME_EXCED_RANGE;
     if (!platform::IsLink(platform::FromAnsi(path)) &&
-        GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        platform::FileAttributes(path) != INVALID_FILE_ATTRIBUTES &&
         platform::RemoveOwnFile(kept.c_str())) {
         MoveFileA(path.c_str(), kept.c_str());
     }
