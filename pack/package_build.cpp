@@ -257,16 +257,6 @@ void AddSettingsInput(const PackageSettings& settings, std::vector<Input>& input
         {kPayloadSettings, "settings", {}, nullptr, text.empty() ? kNoSettingsText : text});
 }
 
-std::string SettingsShown(const PackageSettings& settings) {
-    const std::string lines = PackageSettingsText(settings);
-    std::string shown;
-    for (std::size_t start = 0, end; start < lines.size(); start = end + 2) {
-        end = lines.find("\r\n", start);
-        shown += (shown.empty() ? "" : ", ") + lines.substr(start, end - start);
-    }
-    return shown.empty() ? "none" : shown;
-}
-
 // The template's own settings, as the setup reads them.
 PackageSettings TemplateSettings(const unsigned char* data,
                                  const std::vector<PeResource>& entries) {
@@ -391,7 +381,7 @@ int BuildPackage(const PackOptions& options) {
     }
     error = WritePackage(options, inputs, templateFile.data(), templateEntries);
     if (!error.empty()) return Fail(error);
-    Say("settings: " + SettingsShown(settings));
+    Say("settings: " + PackageSettingsSummary(settings));
     Say("wrote " + options.out);
     std::puts(kSignatureNotice);
     return 0;

@@ -92,14 +92,7 @@ std::string SettingsText(const unsigned char* data, const std::vector<PeResource
     SettingsFault fault;
     const std::string text(reinterpret_cast<const char*>(data + found->offset), found->size);
     if (!ParsePackageSettings(text, settings, fault)) return "unreadable, the setup ignores them";
-    // The entry's own lines, as the builder writes them, joined on one line.
-    const std::string lines = PackageSettingsText(settings);
-    std::string shown;
-    for (std::size_t start = 0, end; start < lines.size(); start = end + 2) {
-        end = lines.find("\r\n", start);
-        shown += (shown.empty() ? "" : ", ") + lines.substr(start, end - start);
-    }
-    return shown.empty() ? "none" : shown;
+    return PackageSettingsSummary(settings);
 }
 
 }  // namespace

@@ -140,3 +140,13 @@ std::string PackageSettingsText(const PackageSettings& settings) {
     }
     return text;
 }
+
+std::string PackageSettingsSummary(const PackageSettings& settings) {
+    const std::string lines = PackageSettingsText(settings);
+    std::string shown;
+    for (std::size_t start = 0, end; start < lines.size(); start = end + 2) {
+        end = lines.find(kLineEnd, start);
+        shown += (shown.empty() ? "" : ", ") + lines.substr(start, end - start);
+    }
+    return shown.empty() ? "none" : shown;
+}

@@ -61,3 +61,6 @@ bool ParseRebootExitCode(const std::string& value, int& code);
 
 // The entry's text: a line for each setting that differs from the default, in CR LF.
 std::string PackageSettingsText(const PackageSettings& settings);
+
+// The entry's lines on one line, joined with ", "; "none" when every setting is the default.
+std::string PackageSettingsSummary(const PackageSettings& settings);
