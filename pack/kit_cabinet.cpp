@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
+#include "pack/little_endian.h"
 #include "payload/cabinet_text.h"
+#include "shared/ansi_text.h"
 
 namespace {
 
@@ -16,9 +18,7 @@ constexpr std::uint32_t kNameIsUtf8 = 0x80;
 constexpr std::size_t kLongestName = 255;
 
 std::uint32_t Read(const unsigned char* data, std::size_t at, int width) {
-    std::uint32_t value = 0;
-    for (int i = width - 1; i >= 0; --i) value = (value << 8) | data[at + i];
-    return value;
+    return ReadLittleEndian(data + at, width);
 }
 
 // The NUL-terminated name at `at`, of at most kLongestName bytes; false when it runs out.
@@ -31,14 +31,10 @@ bool ReadName(const unsigned char* data, std::size_t size, std::size_t at, std::
     return false;
 }
 
-char Folded(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
+// As Windows compares file names: trailing dots and blanks dropped, ASCII letters folded.
 std::string FoldedName(const std::string& name) {
-    std::string folded;
-    for (char c : name) folded += Folded(c);
-    while (!folded.empty() && (folded.back() == '.' || folded.back() == ' ')) folded.pop_back();
+    std::string folded = WithoutTrailingDotsAndBlanks(name);
+    for (char& c : folded) c = FoldAsciiLetter(c);
     return folded;
 }
 

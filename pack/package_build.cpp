@@ -25,7 +25,6 @@ constexpr unsigned long long kLargestEntry = 0xFFFFFFFFull;
 constexpr unsigned long long kLargestInputsOf32BitBuilder = 256ull << 20;
 // A 32-bit setup maps its whole file into its 2 GiB address space when it starts.
 constexpr unsigned long long kLargestPayloadOf32BitSetup = 1ull << 30;
-constexpr WORD kMachineI386 = 0x14C;
 constexpr char kNoSettingsText[] = "# no settings\r\n";
 
 // An input mapped, never copied: the resource update reads it from the view.
@@ -257,19 +256,6 @@ void AddSettingsInput(const PackageSettings& settings, std::vector<Input>& input
         {kPayloadSettings, "settings", {}, nullptr, text.empty() ? kNoSettingsText : text});
 }
 
-// The template's own settings, as the setup reads them.
-PackageSettings TemplateSettings(const unsigned char* data,
-                                 const std::vector<PeResource>& entries) {
-    PackageSettings settings;
-    SettingsFault fault;
-    for (const PeResource& entry : entries) {
-        if (!IsSettingsEntry(entry.id, entry.language)) continue;
-        std::string text(reinterpret_cast<const char*>(data + entry.offset), entry.size);
-        if (!ParsePackageSettings(text, settings, fault)) settings = PackageSettings();
-    }
-    return settings;
-}
-
 bool IsReplaced(const PeResource& entry, const std::vector<Input>& inputs) {
     for (const Input& input : inputs) {
         if (input.id == entry.id && entry.language == platform::kLanguageNeutral) return true;
@@ -348,26 +334,22 @@ std::string WritePackage(const PackOptions& options, const std::vector<Input>& i
     return {};
 }
 
-bool IsI386(const unsigned char* data, unsigned long long size) {
-    if (size < 0x40) return false;
-    const unsigned long long pe = data[0x3C] | (data[0x3D] << 8) | (data[0x3E] << 16);
-    return pe + 6 <= size && (data[pe + 4] | (data[pe + 5] << 8)) == kMachineI386;
-}
-
 }  // namespace
 
 int BuildPackage(const PackOptions& options) {
     platform::MappedFile templateFile(options.templatePath.c_str());
     std::vector<PeResource> templateEntries;
+    std::uint16_t machine = 0;
     if (!templateFile.opened()) return Fail("cannot read " + options.templatePath);
     std::string error = CheckSetupBytes(options.templatePath, templateFile.data(),
-                                        templateFile.size(), templateEntries);
+                                        templateFile.size(), templateEntries, &machine);
     if (!error.empty()) return Fail(error);
     std::vector<Input> inputs = ChosenInputs(options);
     for (const std::string& check : {MapInputs(inputs), CheckOutputIsNoInput(options, inputs)}) {
         if (!check.empty()) return Fail(check);
     }
-    PackageSettings settings = TemplateSettings(templateFile.data(), templateEntries);
+    PackageSettings settings;
+    ReadSettingsEntry(templateFile.data(), templateEntries, settings);
     if (GivesSettings(options)) {
         settings = PackageSettings();
         error = SettingsFromOptions(options, settings);
@@ -375,8 +357,8 @@ int BuildPackage(const PackOptions& options) {
         AddSettingsInput(settings, inputs);
     }
     for (const std::string& check :
-         {CheckSizes(inputs, IsI386(templateFile.data(), templateFile.size())),
-          CheckInputBytes(inputs), CheckXmlInputs(options), CheckBiosImage(options)}) {
+         {CheckSizes(inputs, machine == kMachineI386), CheckInputBytes(inputs),
+          CheckXmlInputs(options), CheckBiosImage(options)}) {
         if (!check.empty()) return Fail(check);
     }
     error = WritePackage(options, inputs, templateFile.data(), templateEntries);

@@ -70,10 +70,11 @@ std::string CheckXmlRoot(const std::string& path, const wchar_t* rootName,
 }
 
 std::string CheckSetupBytes(const std::string& path, const unsigned char* data,
-                            unsigned long long size, std::vector<PeResource>& entries) {
+                            unsigned long long size, std::vector<PeResource>& entries,
+                            std::uint16_t* machine) {
     std::string fault;
     if (data == nullptr ||
-        !ReadPayloadResources(data, static_cast<std::size_t>(size), entries, fault)) {
+        !ReadPayloadResources(data, static_cast<std::size_t>(size), entries, fault, machine)) {
         return path + " is not a setup with a payload store: " +
                (data == nullptr ? "it cannot be read" : fault);
     }
@@ -87,6 +88,20 @@ std::string CheckSetupBytes(const std::string& path, const unsigned char* data,
         }
     }
     return {};
+}
+
+SettingsEntry ReadSettingsEntry(const unsigned char* data, const std::vector<PeResource>& entries,
+                                PackageSettings& settings) {
+    for (const PeResource& entry : entries) {
+        if (!IsSettingsEntry(entry.id, entry.language)) continue;
+        const std::string text(reinterpret_cast<const char*>(data + entry.offset), entry.size);
+        SettingsFault fault;
+        PackageSettings read;
+        if (!ParsePackageSettings(text, read, fault)) return SettingsEntry::kUnreadable;
+        settings = read;
+        return SettingsEntry::kRead;
+    }
+    return SettingsEntry::kNone;
 }
 
 std::string CheckTemplate(const std::string& path) {

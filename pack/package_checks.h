@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pack/pe_resources.h"
+#include "shared/package_settings.h"
 
 // The file is well-formed XML whose document element is `rootName` and, when given, carries
 // `requiredAttribute`.
@@ -12,9 +13,16 @@ std::string CheckXmlRoot(const std::string& path, const wchar_t* rootName,
                          const wchar_t* requiredAttribute);
 
 // The bytes are a complete setup with a payload store (every entry the setup needs is present);
-// `entries` gets its payload entries.
+// `entries` gets its payload entries and `machine`, when given, its machine type.
 std::string CheckSetupBytes(const std::string& path, const unsigned char* data,
-                            unsigned long long size, std::vector<PeResource>& entries);
+                            unsigned long long size, std::vector<PeResource>& entries,
+                            std::uint16_t* machine = nullptr);
+
+// A setup's own settings as the setup reads them, from its settings entry (`settings` keeps the
+// defaults when there is none or it cannot be read).
+enum class SettingsEntry { kNone, kRead, kUnreadable };
+SettingsEntry ReadSettingsEntry(const unsigned char* data, const std::vector<PeResource>& entries,
+                                PackageSettings& settings);
 
 // The file at `path` is a complete setup with a payload store.
 std::string CheckTemplate(const std::string& path);

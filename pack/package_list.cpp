@@ -83,15 +83,10 @@ std::string ImageNameText(const unsigned char* data, const PeResource& profile) 
 
 // What the setup makes of the package's settings entry, on one line.
 std::string SettingsText(const unsigned char* data, const std::vector<PeResource>& entries) {
-    const PeResource* found = nullptr;
-    for (const PeResource& entry : entries) {
-        if (IsSettingsEntry(entry.id, entry.language)) found = &entry;
-    }
-    if (found == nullptr) return "none";
     PackageSettings settings;
-    SettingsFault fault;
-    const std::string text(reinterpret_cast<const char*>(data + found->offset), found->size);
-    if (!ParsePackageSettings(text, settings, fault)) return "unreadable, the setup ignores them";
+    if (ReadSettingsEntry(data, entries, settings) == SettingsEntry::kUnreadable) {
+        return "unreadable, the setup ignores them";
+    }
     return PackageSettingsSummary(settings);
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "pack/little_endian.h"
+
 namespace {
 
 constexpr std::size_t kNewHeaderOffsetField = 0x3C;
@@ -30,9 +32,7 @@ class Bytes {
         return offset <= size_ && length <= size_ - offset;
     }
     std::uint32_t read(std::uint64_t offset, int width) const {
-        std::uint32_t value = 0;
-        for (int i = width - 1; i >= 0; --i) value = (value << 8) | data_[offset + i];
-        return value;
+        return ReadLittleEndian(data_ + offset, width);
     }
     std::size_t size() const { return size_; }
 
@@ -45,8 +45,9 @@ class Reader {
   public:
     explicit Reader(const Bytes& bytes) : bytes_(bytes) {}
 
-    bool read(std::vector<PeResource>& resources, std::string& fault) {
+    bool read(std::vector<PeResource>& resources, std::uint16_t& machine, std::string& fault) {
         if (!readHeaders(fault)) return false;
+        machine = static_cast<std::uint16_t>(machine_);
         if (resourceSize_ == 0) {
             fault = "it has no resources";
             return false;
@@ -79,6 +80,7 @@ class Reader {
             fault = "it is not a Windows executable";
             return false;
         }
+        machine_ = u16(pe + 4);
         const std::uint32_t sectionCount = u16(pe + 6);
         const std::uint32_t optionalSize = u16(pe + 20);
         const std::uint64_t optional = pe + 4 + kFileHeaderSize;
@@ -213,6 +215,7 @@ class Reader {
 
     const Bytes& bytes_;
     std::vector<Section> sections_;
+    std::uint32_t machine_ = 0;
     std::uint32_t resourceRva_ = 0;
     std::uint32_t resourceSize_ = 0;
     std::uint64_t resourceStart_ = 0;
@@ -221,10 +224,13 @@ class Reader {
 }  // namespace
 
 bool ReadPayloadResources(const unsigned char* data, std::size_t size,
-                          std::vector<PeResource>& resources, std::string& fault) {
+                          std::vector<PeResource>& resources, std::string& fault,
+                          std::uint16_t* machine) {
     const Bytes bytes(data, size);
     std::vector<PeResource> found;
-    if (!Reader(bytes).read(found, fault)) return false;
+    std::uint16_t readMachine = 0;
+    if (!Reader(bytes).read(found, readMachine, fault)) return false;
     resources = found;
+    if (machine != nullptr) *machine = readMachine;
     return true;
 }

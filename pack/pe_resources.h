@@ -16,8 +16,12 @@ struct PeResource {
     std::uint32_t size = 0;
 };
 
-// Every "BINARY" resource with a numeric ID, by ID and language. False with `fault` set (a short
-// reason) when the bytes are not a complete Windows executable with a readable resource
-// directory.
+// The machine type of the file header for a 32-bit x86 program.
+constexpr std::uint16_t kMachineI386 = 0x14C;
+
+// Every "BINARY" resource with a numeric ID, by ID and language, and (when asked) the program's
+// machine type. False with `fault` set (a short reason) when the bytes are not a complete Windows
+// executable with a readable resource directory.
 bool ReadPayloadResources(const unsigned char* data, std::size_t size,
-                          std::vector<PeResource>& resources, std::string& fault);
+                          std::vector<PeResource>& resources, std::string& fault,
+                          std::uint16_t* machine = nullptr);
