@@ -49,7 +49,11 @@ add_library(setup_core STATIC
   payload/profile_reader.cpp
   payload/installation_files.cpp
   install/cleanup.cpp
+  install/restart_mark.cpp
+  shared/utc_time.cpp
   platform/files_processes.cpp
+  platform/machine_lock.cpp
+  platform/process_launcher.cpp
   platform/resources.cpp
 )
 target_include_directories(setup_core PUBLIC ${CMAKE_SOURCE_DIR})

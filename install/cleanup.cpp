@@ -1,18 +1,21 @@
 #include "install/cleanup.h"
 
+#include "install/restart_mark.h"
 #include "payload/installation_files.h"
 #include "platform/files_processes.h"
+#include "platform/process_launcher.h"
 #include "shared/setup_state.h"
 #include "shared/trace_log.h"
 
 namespace {
 constexpr char kCleanupMessage[] = "fn_Cleanup";
 constexpr DWORD kBatchFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-constexpr DWORD kBatchCreationFlags = CREATE_SUSPENDED | IDLE_PRIORITY_CLASS;
 constexpr char kInterpreterFile[] = "cmd.exe";
-// The batch takes well under a second; a hung one must not hold the machine-wide lock for ever.
-constexpr DWORD kBatchWaitMilliseconds = 120000;
 constexpr char kLayerFolderPrefix[] = "hwixqmb\\";
+constexpr char kFilesKept[] =
+    "cleanup batch not started: the files of this run stay while its programs run";
+constexpr char kRemovedBySetup[] =
+    "cleanup batch not started: the setup removed the other files of this run itself";
 
 // A name of the batch (in the OEM code page) that is a link in the working directory: the
 // interpreter's delete could reach its target, so the batch leaves it alone.
@@ -36,13 +39,25 @@ std::string CleanupBatchTextIn(bool oem) {
                             oem ? IsLinkInWorkingDirectory : nullptr);
 }
 
-// How the trace log records the batch's start, once it was tried.
-void TraceBatchStart(bool started, const std::string& interpreter, const std::string& commandLine) {
-    if (started) {
-        TraceText("cleanup batch started: " + interpreter + " " + commandLine);
-    } else {
-        TraceText("cleanup batch not started, error " + std::to_string(GetLastError()));
+// Starts the batch hidden, holding the machine lock until it has removed the files and itself;
+// the setup does not wait for it. Its start is in the trace log, which is complete before the
+// batch runs.
+void StartCleanupBatch() {
+    std::string batchPath = WorkingPath(kCleanupBatchName);
+    std::string interpreter = platform::SystemFilePath(kInterpreterFile);
+    if (batchPath.empty() || interpreter.empty()) return;
+    // The interpreter inherits it.
+    if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str())) return;
+    platform::ChildProcess batch;
+    const std::string commandLine = CleanupCommandLine(g_SetupState.WorkingDirectory);
+    if (!batch.start(interpreter.c_str(), commandLine, g_SetupState.WorkingDirectory.c_str(),
+                     g_SetupState.MachineLockHandle, false)) {
+        TraceText("cleanup batch not started, error " + std::to_string(batch.error()));
+        return;
     }
+    TraceText("cleanup batch started: " + interpreter + " " + commandLine);
+    CloseTraceLog();
+    batch.resume();
 }
 }  // namespace
 
@@ -63,6 +78,7 @@ void WriteCleanupBatch() {
 void RemoveWrittenFiles() {
     bool wroteIntoLayerFolder = false;
     for (const std::string& file : g_SetupState.WrittenFiles) {
+        if (IsKeptForRunningProgram(file)) continue;
         platform::RemoveOwnFile(file.c_str());
         wroteIntoLayerFolder |=
             file.compare(0, sizeof kLayerFolderPrefix - 1, kLayerFolderPrefix) == 0;
@@ -73,34 +89,24 @@ void RemoveWrittenFiles() {
 
 void fn_Cleanup() {
     platform::DebugText(kCleanupMessage);
-    if (g_SetupState.RebootPending) return;
+    if (g_SetupState.RebootPending) {
+        WriteRestartMark();
+        return;
+    }
     // Only a batch this run wrote: a leftover or planted one is never started.
     if (!g_SetupState.CleanupBatchWritten) return;
-    std::string batchPath = WorkingPath(kCleanupBatchName);
-    std::string interpreter = platform::SystemFilePath(kInterpreterFile);
-    if (batchPath.empty() || interpreter.empty()) return;
-    // The interpreter inherits it.
-    if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str())) return;
-    std::string commandLine = CleanupCommandLine(g_SetupState.WorkingDirectory);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    platform::ProcessInformation batch;
-    const bool started =
-        CreateProcessA(interpreter.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                       kBatchCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
-                       &startup, batch.put()) != FALSE;
-    TraceBatchStart(started, interpreter, commandLine);
-    // The trace log is complete before the batch can run.
-    CloseTraceLog();
-    if (!started) return;
-    // The batch may run only once the setup's own last steps are sure to go first.
-    SetThreadPriority(batch.thread(), THREAD_PRIORITY_IDLE);
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    ResumeThread(batch.thread());
-    batch.closeThread();
-    // The batch never deletes the setup itself, so the setup can hold the lock until it is done.
-    WaitForSingleObject(batch.process(), kBatchWaitMilliseconds);
+    // Nothing is deleted under a program that still runs; once it has ended and released the
+    // lock, a later run in this folder replaces and removes what stayed.
+    if (g_SetupState.AllFilesKept) {
+        TraceText(kFilesKept, TraceRecordType::kError);
+        return;
+    }
+    if (!g_SetupState.KeptForRunningPrograms.empty()) {
+        // The batch names every file; the setup removes all but the kept ones itself.
+        RemoveWrittenFiles();
+        platform::RemoveOwnFile(WorkingPath(kCleanupBatchName).c_str());
+        TraceText(kRemovedBySetup);
+        return;
+    }
+    StartCleanupBatch();
 }

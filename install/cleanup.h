@@ -42,7 +42,8 @@ void WriteCleanupBatch();
 // whose cleanup batch could not be written, so that a full disk is not left full.
 void RemoveWrittenFiles();
 
-// Starts the batch hidden, at idle priority, and waits (bounded) until it has finished, so that
-// the machine-wide lock is held until the payload is gone; nothing is started while a reboot is
-// pending or when this run did not write the batch.
+// Ends the run's files: for a pending restart they stay and the PC is marked (no other BIOS task
+// runs until the restart); while a program of the run still runs, what it may use stays (every
+// file, for the client module); otherwise the cleanup batch is started hidden, holding the
+// machine lock, and not waited for. Nothing is started when this run did not write the batch.
 void fn_Cleanup();

@@ -3,6 +3,7 @@
 #include "install/cleanup.h"
 #include "payload/installation_files.h"
 #include "platform/files_processes.h"
+#include "platform/process_launcher.h"
 #include "platform/services.h"
 #include "shared/setup_state.h"
 #include "shared/trace_log.h"
@@ -13,9 +14,11 @@
 
 namespace {
 
-// How long each child may run before the setup goes on without it.
+// How long each child may run before the setup goes on without it; the package may choose
+// another wait for its client module.
 constexpr DWORD kChildWaitMilliseconds = SETUP_CHILD_WAIT_MS;
-constexpr DWORD kChildCreationFlags = CREATE_NO_WINDOW;
+constexpr DWORD kMillisecondsPerSecond = 1000;
+constexpr char kAllFilesKept[] = "the files of this run are kept";
 
 constexpr char kServiceName[] = "hwix";
 constexpr DWORD kServiceStatusBufferSize = 8192;
@@ -46,45 +49,69 @@ constexpr char kDirectoryTooLong[] = "fn_Install: Working directory path too lon
 constexpr char kDirectoryUnnamed[] =
     "fn_Install: Working directory path has no exact name in the system code pages.";
 
+// What became of one child: not started, or what it did within its wait.
 struct ChildRun {
-    bool endedInTime = false;
-    bool exitCodeKnown = false;
-    DWORD exitCode = 0;
+    bool started = false;
+    platform::ChildWait wait;
+    // The child, or a process it started, still runs after the wait: what it uses must stay.
+    bool stillRuns() const {
+        return started && (!wait.endedInTime || wait.descendantsRunning != 0);
+    }
 };
 
-// Starts one child without a window in the working directory, waits for it, and reads its exit
-// code. A child still running after the wait is left running.
 // What the trace log says of a child once it was started.
-void TraceChildRun(const ChildRun& run) {
-    if (!run.endedInTime) {
-        TraceText("child still running after its wait of " +
-                  std::to_string(kChildWaitMilliseconds) + " ms");
-    } else if (!run.exitCodeKnown) {
+void TraceChildRun(const platform::ChildWait& wait, DWORD waitMilliseconds) {
+    if (!wait.endedInTime) {
+        TraceText("child still running after its wait of " + std::to_string(waitMilliseconds) +
+                  " ms");
+    } else if (!wait.exitCodeKnown) {
         TraceText("child ended within its wait, exit code unknown");
     } else {
-        TraceText("child ended within its wait, exit code " + std::to_string(run.exitCode));
+        TraceText("child ended within its wait, exit code " + std::to_string(wait.exitCode));
     }
 }
 
-// `tracedCommandLine` is what the trace log may show of the command line.
-ChildRun RunChild(const char* applicationName, std::string commandLine,
-                  const std::string& tracedCommandLine) {
+// Starts one child hidden in the working directory, in a job of its own, holding the machine
+// lock; waits for it and what it started, at most `waitMilliseconds`, and reads its exit code. A
+// child still running after the wait is left running. `tracedCommandLine` is what the trace log
+// may show of the command line.
+ChildRun RunChild(const char* applicationName, const std::string& commandLine,
+                  const std::string& tracedCommandLine, DWORD waitMilliseconds) {
     ChildRun run;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    platform::ProcessInformation child;
     TraceText("child " + (applicationName != nullptr ? std::string(applicationName) + " " : "") +
               "command line: " + tracedCommandLine);
-    if (!CreateProcessA(applicationName, &commandLine[0], nullptr, nullptr, FALSE,
-                        kChildCreationFlags, nullptr, g_SetupState.WorkingDirectory.c_str(),
-                        &startup, child.put())) {
-        TraceText("child not started, error " + std::to_string(GetLastError()));
+    platform::ChildProcess child;
+    if (!child.start(applicationName, commandLine, g_SetupState.WorkingDirectory.c_str(),
+                     g_SetupState.MachineLockHandle, true)) {
+        TraceText("child not started, error " + std::to_string(child.error()));
         return run;
     }
-    run.endedInTime = WaitForSingleObject(child.process(), kChildWaitMilliseconds) == WAIT_OBJECT_0;
-    run.exitCodeKnown = GetExitCodeProcess(child.process(), &run.exitCode) != FALSE;
-    TraceChildRun(run);
+    child.resume();
+    run.started = true;
+    run.wait = child.wait(waitMilliseconds);
+    TraceChildRun(run.wait, waitMilliseconds);
     return run;
+}
+
+// A child that still runs keeps `kept` (a name in the working directory, or every file of the
+// run when null); the trace log says which program and what stays.
+void KeepWhileRunning(const ChildRun& run, const char* program, const char* kept) {
+    if (!run.stillRuns()) return;
+    const std::string what =
+        kept != nullptr ? std::string(kept) + " is kept" : std::string(kAllFilesKept);
+    if (!run.wait.endedInTime) {
+        TraceText(std::string(program) + " still runs after its wait: " + what,
+                  TraceRecordType::kError);
+    } else {
+        TraceText(std::string("processes started by ") + program + " still run after its wait: " +
+                      std::to_string(run.wait.descendantsRunning) + "; " + what,
+                  TraceRecordType::kWarning);
+    }
+    if (kept != nullptr) {
+        KeepForRunningProgram(kept);
+    } else {
+        g_SetupState.AllFilesKept = true;
+    }
 }
 
 // A program this run did not write completely is never started; the trace log says why.
@@ -94,12 +121,23 @@ bool IsOwnProgram(const char* relativePath) {
     return false;
 }
 
-// Runs a program that lies in the working directory; a path that does not fit, or a file this
-// run did not write (a leftover or planted one), fails as a missing program would.
-bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine) {
+// Runs a program that lies in the working directory, which keeps `kept` while it runs; a path
+// that does not fit, or a file this run did not write (a leftover or planted one), fails as a
+// missing program would.
+bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine,
+                                const char* kept) {
     std::string application = WorkingPath(relativePath);
     if (application.empty() || !IsOwnProgram(relativePath)) return false;
-    return RunChild(application.c_str(), commandLine, commandLine).endedInTime;
+    ChildRun run = RunChild(application.c_str(), commandLine, commandLine, kChildWaitMilliseconds);
+    KeepWhileRunning(run, relativePath, kept);
+    return run.started && run.wait.endedInTime;
+}
+
+// The package's wait for its client module, or the setup's own.
+DWORD ClientWaitMilliseconds() {
+    const int seconds = g_SetupState.Settings.clientWaitSeconds;
+    return seconds != 0 ? static_cast<DWORD>(seconds) * kMillisecondsPerSecond
+                        : kChildWaitMilliseconds;
 }
 
 void Report(bool failed, const char* failure, const char* success) {
@@ -123,13 +161,13 @@ int IsInstrumentationServiceRunning() {
 }
 
 int RunServiceStopper(const char* verb) {
-    return RunWorkingDirectoryProgram(kServiceStopper, std::string(" ") + verb)
+    return RunWorkingDirectoryProgram(kServiceStopper, std::string(" ") + verb, kServiceStopper)
                ? 0
                : kServiceStopperFailed;
 }
 
 int InstallInstrumentationLayer() {
-    return RunWorkingDirectoryProgram(kLayerInstaller, kLayerInstallerCommandLine)
+    return RunWorkingDirectoryProgram(kLayerInstaller, kLayerInstallerCommandLine, kLayerFolder)
                ? 0
                : kLayerInstallFailed;
 }
@@ -143,9 +181,11 @@ int RunClientModule(const char* text) {
     const char* traced = g_SetupState.Settings.traceArguments ? text : nullptr;
     ChildRun run =
         RunChild(nullptr, ClientModuleCommandLine(modulePath, text),
-                 ClientModuleCommandLine(modulePath, traced) + WithheldArguments(text, traced));
-    if (!run.exitCodeKnown) return kNoExitCode;
-    return static_cast<int>(run.exitCode);
+                 ClientModuleCommandLine(modulePath, traced) + WithheldArguments(text, traced),
+                 ClientWaitMilliseconds());
+    KeepWhileRunning(run, module, nullptr);
+    if (!run.started || !run.wait.exitCodeKnown) return kNoExitCode;
+    return static_cast<int>(run.wait.exitCode);
 }
 
 int CheckRebootMarker() {
@@ -187,7 +227,8 @@ int fn_Install(const char* text) {
     }
     Report(InstallInstrumentationLayer() != 0, kInstallFailed, kInstallSucceeded);
     if (serviceActive) Report(RunServiceStopper(kStartVerb) != 0, kStartFailed, kStartSucceeded);
-    DeleteTree(kLayerFolder);
+    // Never under a layer installer that still runs: a later run removes it.
+    if (!IsKeptForRunningProgram(kLayerFolder)) DeleteTree(kLayerFolder);
     int code = RunClientModule(text);
     Report(code != 0, kClientFailed, kClientSucceeded);
     if (CheckRebootMarker() == 1) g_SetupState.RebootPending = 1;

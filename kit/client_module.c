@@ -2,7 +2,9 @@
  * Test switches, passed on through the setup's command tail:
  *   --exit=N    exit with code N (default 0)
  *   --reboot    leave reboot.txt in the current directory, as a task that needs a reboot
- *   --stay=MS   keep running for MS milliseconds before exiting */
+ *   --stay=MS   keep running for MS milliseconds before exiting
+ *   --helper=MS start a copy of itself that stays MS milliseconds (a helper that does the flash),
+ *               handing on no handle, and exit at once */
 #include <stdlib.h>
 
 #include "kit_common.h"
@@ -41,6 +43,25 @@ static void LeaveRebootMarker(void) {
     KitReport(WHO, text);
 }
 
+static void StartHelper(const char* stay) {
+    char self[MAX_PATH];
+    char commandLine[MAX_PATH + 64];
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    DWORD length = GetModuleFileNameA(NULL, self, sizeof self);
+    if (length == 0 || length >= sizeof self) return;
+    snprintf(commandLine, sizeof commandLine, "\"%s\" -file:profile.xml --stay=%s", self, stay);
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        KitReport(WHO, "helper not started");
+        return;
+    }
+    KitReport(WHO, "helper started");
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show) {
     const char* commandLine = GetCommandLineA();
     char value[MAX_PATH];
@@ -50,6 +71,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show)
     if (KitSwitchValue(commandLine, "-file:", value, sizeof value) == NULL || !ReadProfile(value)) {
         KitReport(WHO, "profile not readable");
         return EXIT_PROFILE_UNREADABLE;
+    }
+    if (KitSwitchValue(commandLine, "--helper=", value, sizeof value) != NULL) {
+        StartHelper(value);
+        return 0;
     }
     if (KitSwitchValue(commandLine, "--stay=", value, sizeof value) != NULL) {
         Sleep((DWORD)strtoul(value, NULL, 10));

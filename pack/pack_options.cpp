@@ -5,7 +5,7 @@ const char kPackUsage[] =
     "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR]\n"
     "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
     "                        [--trace-arguments] [--trace-log-folder DIR] [--result-key NAME]\n"
-    "                        --out TASK.exe\n"
+    "                        [--client-wait SECONDS] --out TASK.exe\n"
     "       setup-pack list TASK.exe\n";
 
 namespace {
@@ -26,6 +26,7 @@ constexpr BuildOption kBuildOptions[] = {
     {"--reboot-exit-code", &PackOptions::rebootExitCode},
     {"--trace-log-folder", &PackOptions::traceLogFolder},
     {"--result-key", &PackOptions::resultKey},
+    {"--client-wait", &PackOptions::clientWait},
     {"--out", &PackOptions::out},
 };
 struct FlagOption {

@@ -17,6 +17,7 @@ struct PackOptions {
     std::string rebootExitCode;  // checked when the package is built
     std::string traceLogFolder;  // checked when the package is built
     std::string resultKey;       // checked when the package is built
+    std::string clientWait;      // seconds; checked when the package is built
     bool traceLog = false;
     bool traceArguments = false;  // the trace log shows the caller's arguments in full
     std::string listed;           // the package of "list"

@@ -189,7 +189,8 @@ std::string SettingsFaultText(const std::string& file, const SettingsFault& faul
 
 bool GivesSettings(const PackOptions& options) {
     return !options.settings.empty() || !options.rebootExitCode.empty() || options.traceLog ||
-           options.traceArguments || !options.traceLogFolder.empty() || !options.resultKey.empty();
+           options.traceArguments || !options.traceLogFolder.empty() ||
+           !options.resultKey.empty() || !options.clientWait.empty();
 }
 
 std::string RebootExitCodeFault(const std::string& value) {
@@ -244,6 +245,14 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
                    options.resultKey + "\"";
         }
         settings.resultKey = options.resultKey;
+    }
+    if (!options.clientWait.empty()) {
+        if (settings.clientWaitSeconds != 0) return "client-wait given twice";
+        if (!ParseClientWait(options.clientWait, settings.clientWaitSeconds)) {
+            return "--client-wait must be a number of seconds from 1 to " +
+                   std::to_string(kLongestClientWaitSeconds) + ", not \"" + options.clientWait +
+                   "\"";
+        }
     }
     return {};
 }

@@ -59,27 +59,6 @@ class FindHandle {
     HANDLE handle_;
 };
 
-// Holds a machine-wide named mutex for as long as it lives, when no other process holds it. A
-// mutex abandoned by a process that was killed is taken over.
-class MachineLock {
-  public:
-    explicit MachineLock(const char* name) : mutex_(CreateMutexA(nullptr, FALSE, name)) {
-        if (mutex_.get() == nullptr) return;
-        DWORD wait = WaitForSingleObject(mutex_.get(), 0);
-        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    }
-    ~MachineLock() {
-        if (held_) ReleaseMutex(mutex_.get());
-    }
-    MachineLock(const MachineLock&) = delete;
-    MachineLock& operator=(const MachineLock&) = delete;
-    bool held() const { return held_; }
-
-  private:
-    KernelHandle mutex_;  // closed after the release
-    bool held_ = false;
-};
-
 // A whole file mapped for reading, without copying it into memory; empty (data() null) when the
 // file cannot be opened or mapped, or is empty.
 class MappedFile {

@@ -1,7 +1,9 @@
-// Registry family: owner of an open registry key.
+// Registry family: owner of an open registry key, value setters.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 namespace platform {
 
@@ -20,5 +22,15 @@ class RegistryKey {
   private:
     HKEY key_ = nullptr;
 };
+
+// Sets a REG_SZ value (with its terminator) or a REG_DWORD value; the platform's status.
+inline LONG SetRegistryText(HKEY key, const char* name, const std::string& value) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
+}
+inline LONG SetRegistryNumber(HKEY key, const char* name, DWORD value) {
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include "shared/result_log.h"
 #include "shared/setup_state.h"
 #include "shared/trace_log.h"
+#include "shared/utc_time.h"
 
 namespace {
 
@@ -13,32 +14,18 @@ constexpr char kRebootPendingValue[] = "RebootPending";
 constexpr char kFinishedValue[] = "Finished";
 constexpr char kPackageValue[] = "Package";
 
-LONG SetNumber(HKEY key, const char* name, DWORD value) {
-    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof value);
-}
-
-LONG SetText(HKEY key, const char* name, const std::string& value) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1));
-}
-
-std::string FinishedNow() {
-    SYSTEMTIME utc{};
-    GetSystemTime(&utc);
-    return UtcTimeText(utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
-}
-
 // The values in order; the first failure's error, or ERROR_SUCCESS.
 LONG SetValues(HKEY key, int exitCode) {
     std::string package;
     if (GetExecutableFileName(package) != 0) package.clear();
-    LONG status = SetNumber(key, kExitCodeValue, static_cast<DWORD>(exitCode));
+    LONG status = platform::SetRegistryNumber(key, kExitCodeValue, static_cast<DWORD>(exitCode));
     if (status == ERROR_SUCCESS) {
-        status = SetNumber(key, kRebootPendingValue, g_SetupState.RebootPending ? 1 : 0);
+        status = platform::SetRegistryNumber(key, kRebootPendingValue,
+                                             g_SetupState.RebootPending ? 1 : 0);
     }
-    if (status == ERROR_SUCCESS) status = SetText(key, kFinishedValue, FinishedNow());
-    if (status == ERROR_SUCCESS) status = SetText(key, kPackageValue, package);
+    if (status == ERROR_SUCCESS)
+        status = platform::SetRegistryText(key, kFinishedValue, UtcNowText());
+    if (status == ERROR_SUCCESS) status = platform::SetRegistryText(key, kPackageValue, package);
     return status;
 }
 

@@ -7,10 +7,6 @@
 // Where the records live under HKEY_LOCAL_MACHINE; the package's key name goes below.
 constexpr char kResultRecordParentKey[] = "SOFTWARE\\Corvane\\BIOS task package";
 
-// A UTC time as "YYYY-MM-DDTHH:MM:SSZ".
-std::string UtcTimeText(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
-                        unsigned second);
-
 // Writes ExitCode, RebootPending, Finished and Package under the package's result key (in the
 // 64-bit view on 64-bit Windows); nothing when the package has no key. A failure is a trace
 // record and changes nothing else.

@@ -2,11 +2,14 @@
 
 #include "install/cleanup.h"
 #include "install/install_sequence.h"
+#include "install/restart_mark.h"
 #include "payload/installation_files.h"
 #include "payload/payload_store.h"
 #include "platform/files_processes.h"
+#include "platform/machine_lock.h"
 #include "setup/command_line_options.h"
 #include "setup/result_record.h"
+#include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
 #include "shared/setup_state.h"
@@ -26,6 +29,12 @@ constexpr DWORD kMinimumMajorVersion = 5;
 constexpr char kMachineLockName[] = "Global\\Corvane BIOS task package";
 constexpr char kAnotherRunInProgress[] =
     "WinMain: Another BIOS task package is running, exit code 1618: retry later.";
+constexpr char kLockNotTakenFormat[] =
+    "WinMain: The BIOS task package lock %s cannot be taken, error %d, exit code 1618: retry "
+    "later.";
+constexpr char kRestartPendingFormat[] =
+    "WinMain: A restart is pending for BIOS task package %s in %s, exit code 1618: retry after "
+    "the restart.";
 // A 64-bit build runs only on 64-bit Windows, natively: it has no WOW64 to ask or to undo.
 constexpr bool kNative64BitBuild = sizeof(void*) == 8;
 
@@ -90,6 +99,27 @@ void ResolveWorkingDirectory() {
     if (!directory.empty() && directory.back() == '\\') directory.pop_back();
 }
 
+// Says why no task may run now, if so: another run's lock, a lock that cannot be made, or a
+// restart that a task waits for.
+bool MayRunNow(const platform::MachineLock& lock) {
+    switch (lock.state()) {
+        case platform::MachineLock::State::kExists:
+            platform::DebugText(kAnotherRunInProgress);
+            return false;
+        case platform::MachineLock::State::kFailed:
+            platform::DebugText(
+                FormatText(kLockNotTakenFormat,
+                           {kMachineLockName, std::to_string(static_cast<long>(lock.error()))}));
+            return false;
+        case platform::MachineLock::State::kTaken:
+            break;
+    }
+    RestartMark mark;
+    if (!FindRestartMark(Is64BitWindows() != 0, mark)) return true;
+    platform::DebugText(FormatText(kRestartPendingFormat, {mark.package, mark.folder}));
+    return false;
+}
+
 }  // namespace
 
 int fn_CheckOS() {
@@ -145,12 +175,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     platform::RestrictDllSearchPath();
     // The runtime's own tail may differ from the platform rules; cut it from the full line.
     const char* commandTail = CommandTail(GetCommandLineA());
-    // Held until the cleanup batch has finished; a second run writes and starts nothing.
+    // Lives while any process of this run does (every child and the cleanup batch inherit it); a
+    // run that finds it, or a PC that waits for a restart, writes and starts nothing.
     platform::MachineLock lock(kMachineLockName);
-    if (!lock.held()) {
-        platform::DebugText(kAnotherRunInProgress);
-        return kExitAnotherRunInProgress;
-    }
+    if (!MayRunNow(lock)) return kExitAnotherRunInProgress;
+    g_SetupState.MachineLockHandle = lock.handle();
     int result = kExitSuccess;
     {
         ReadPackageSettings();

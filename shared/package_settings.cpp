@@ -4,6 +4,7 @@ namespace {
 
 constexpr int kHighestExitCode = 65535;
 constexpr std::size_t kLongestExitCode = 5;
+constexpr std::size_t kLongestClientWaitDigits = 5;
 constexpr char kLineEnd[] = "\r\n";
 // Codes a caller would misread as something else than "success, restart": the setup's own failure
 // codes, STILL_ACTIVE (a caller polling the process thinks it still runs) and "another
@@ -49,6 +50,9 @@ Kind SetSetting(const std::string& key, const std::string& value, PackageSetting
         settings.traceLogFolder = value;
         return IsUsableTraceLogFolder(value) ? Kind::kNone : Kind::kBadValue;
     }
+    if (key == kClientWaitKey) {
+        return ParseClientWait(value, settings.clientWaitSeconds) ? Kind::kNone : Kind::kBadValue;
+    }
     if (key == kResultKeyKey) {
         settings.resultKey = value;
         return IsPlainKeyName(value) ? Kind::kNone : Kind::kBadValue;
@@ -77,15 +81,34 @@ bool IsMisreadRebootExitCode(int code) {
     return false;
 }
 
-bool ParseRebootExitCode(const std::string& value, int& code) {
-    if (value.empty() || value.size() > kLongestExitCode) return false;
-    int number = 0;
+namespace {
+
+// A decimal number of at most `longest` digits only; false otherwise.
+bool ParseDigits(const std::string& value, std::size_t longest, int& number) {
+    if (value.empty() || value.size() > longest) return false;
+    number = 0;
     for (char c : value) {
         if (c < '0' || c > '9') return false;
         number = number * 10 + (c - '0');
     }
+    return true;
+}
+
+}  // namespace
+
+bool ParseRebootExitCode(const std::string& value, int& code) {
+    int number = 0;
+    if (!ParseDigits(value, kLongestExitCode, number)) return false;
     if (number < 1 || number > kHighestExitCode || IsMisreadRebootExitCode(number)) return false;
     code = number;
+    return true;
+}
+
+bool ParseClientWait(const std::string& value, int& seconds) {
+    int number = 0;
+    if (!ParseDigits(value, kLongestClientWaitDigits, number)) return false;
+    if (number < 1 || number > kLongestClientWaitSeconds) return false;
+    seconds = number;
     return true;
 }
 
@@ -137,6 +160,10 @@ std::string PackageSettingsText(const PackageSettings& settings) {
     }
     if (!settings.resultKey.empty()) {
         text += std::string(kResultKeyKey) + "=" + settings.resultKey + kLineEnd;
+    }
+    if (settings.clientWaitSeconds != 0) {
+        text += std::string(kClientWaitKey) + "=" + std::to_string(settings.clientWaitSeconds) +
+                kLineEnd;
     }
     return text;
 }

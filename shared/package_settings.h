@@ -9,6 +9,10 @@ constexpr char kTraceLogKey[] = "trace-log";
 constexpr char kTraceArgumentsKey[] = "trace-arguments";
 constexpr char kTraceLogFolderKey[] = "trace-log-folder";
 constexpr char kResultKeyKey[] = "result-key";
+constexpr char kClientWaitKey[] = "client-wait";
+// The longest wait a package may choose for its client module, in seconds (a day): flash tools
+// take minutes, deployment systems end installs long before a day.
+constexpr int kLongestClientWaitSeconds = 86400;
 constexpr char kSettingOn[] = "yes";
 
 struct PackageSettings {
@@ -18,7 +22,11 @@ struct PackageSettings {
     std::string
         traceLogFolder;     // where the trace log goes (implies it); %NAME% expanded at run time
     std::string resultKey;  // the registry key of the record of the last run
+    int clientWaitSeconds = 0;  // 0: the setup's own wait for the client module
 };
+
+// A client module's wait: decimal digits only, from 1 to kLongestClientWaitSeconds.
+bool ParseClientWait(const std::string& value, int& seconds);
 
 // True when the setup writes a trace log.
 inline bool WritesTraceLog(const PackageSettings& settings) {

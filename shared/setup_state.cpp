@@ -39,3 +39,20 @@ bool WasWrittenByThisRun(const std::string& relativePath) {
     }
     return false;
 }
+
+void KeepForRunningProgram(const std::string& relativePath) {
+    g_SetupState.KeptForRunningPrograms.push_back(FoldedRelativePath(relativePath));
+}
+
+bool IsKeptForRunningProgram(const std::string& relativePath) {
+    if (g_SetupState.AllFilesKept) return true;
+    const std::string folded = FoldedRelativePath(relativePath);
+    for (const std::string& kept : g_SetupState.KeptForRunningPrograms) {
+        if (folded == kept ||
+            (folded.size() > kept.size() && folded.compare(0, kept.size(), kept) == 0 &&
+             folded[kept.size()] == '\\')) {
+            return true;
+        }
+    }
+    return false;
+}

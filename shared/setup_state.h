@@ -33,6 +33,12 @@ struct SetupState {
     int CleanupBatchWritten = 0;  // this run wrote delzrph.bat completely
     PackageSettings Settings;     // the package's own, or the defaults
     std::vector<std::string> WrittenFiles;  // relative names this run wrote completely, folded
+    // The machine lock, handed on to every program the run starts so that it outlives the setup.
+    void* MachineLockHandle = nullptr;
+    // A program of this run still runs after its wait: what it may use is not removed. Relative
+    // names (folded, as WrittenFiles) of what stays; or every file of the run.
+    std::vector<std::string> KeptForRunningPrograms;
+    bool AllFilesKept = false;
 };
 
 extern SetupState g_SetupState;
@@ -46,3 +52,10 @@ void RecordWrittenFile(const std::string& relativePath);
 
 // True when this run wrote the file at `relativePath` completely: only such a file is started.
 bool WasWrittenByThisRun(const std::string& relativePath);
+
+// Keeps the file or folder at `relativePath` (and what lies inside) for a program that still runs.
+void KeepForRunningProgram(const std::string& relativePath);
+
+// True when the file or folder at `relativePath` (".\" prefix optional) is kept for a program
+// that still runs.
+bool IsKeptForRunningProgram(const std::string& relativePath);

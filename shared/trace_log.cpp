@@ -67,24 +67,28 @@ void WriteRecords(TraceLog& log, const std::string& records) {
     log.collecting = false;
 }
 
-std::string Record(const std::string& text) {
+std::string Record(const std::string& text, TraceRecordType type) {
     const TraceLog& log = Log();
-    return TraceRecord(log.component, Now(log.biasMinutes), text);
+    return TraceRecord(log.component, Now(log.biasMinutes), text, type);
 }
 
-void Append(const std::string& text) {
+std::string Record(const std::string& text) {
+    return Record(text, TraceRecordTypeOf(text));
+}
+
+void Append(const std::string& text, TraceRecordType type) {
     TraceLog& log = Log();
     if (!log.collecting) return;
     if (!log.file.valid()) {
-        log.pending += Record(text);
+        log.pending += Record(text, type);
         return;
     }
     // A failed write changes nothing else of the run.
-    WriteRecords(log, Record(text));
+    WriteRecords(log, Record(text, type));
 }
 
 void AppendDebugText(const char* text) {
-    Append(text);
+    Append(text, TraceRecordTypeOf(text));
 }
 
 // Creates the log anew (an old one goes first, read-only or not; a link is never written
@@ -147,7 +151,12 @@ void StartTraceLog() {
 }
 
 void TraceText(const std::string& text) {
-    Append(kExtraMark + text);
+    const std::string marked = kExtraMark + text;
+    Append(marked, TraceRecordTypeOf(marked));
+}
+
+void TraceText(const std::string& text, TraceRecordType type) {
+    Append(kExtraMark + text, type);
 }
 
 void OpenTraceLog() {

@@ -24,12 +24,16 @@ TraceRecordType TraceRecordTypeOf(const std::string& text);
 // brackets, with CR LF line ends.
 std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
                         const std::string& text);
+// The same record with the type its maker gives.
+std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
+                        const std::string& text, TraceRecordType type);
 
 // Starts collecting: from here every debug text is also a record.
 void StartTraceLog();
 
 // Adds a record of what the debug output does not show; marked with "* ".
 void TraceText(const std::string& text);
+void TraceText(const std::string& text, TraceRecordType type);
 
 // Opens <executable name>.trace.log in the working directory and writes what was collected;
 // nothing when the log is off or the working directory is unresolved.

@@ -77,11 +77,15 @@ TraceRecordType TraceRecordTypeOf(const std::string& text) {
 
 std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
                         const std::string& text) {
+    return TraceRecord(component, stamp, text, TraceRecordTypeOf(text));
+}
+
+std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
+                        const std::string& text, TraceRecordType type) {
     return FormatText(
         kRecordFormat,
         {RecordText(text), Padded(stamp.hour, 2), Padded(stamp.minute, 2), Padded(stamp.second, 2),
          Padded(stamp.milliseconds, 3), BiasText(stamp.biasMinutes), Padded(stamp.month, 2),
          Padded(stamp.day, 2), Padded(stamp.year, 4), component,
-         std::to_string(static_cast<int>(TraceRecordTypeOf(text))),
-         std::to_string(stamp.threadId)});
+         std::to_string(static_cast<int>(type)), std::to_string(stamp.threadId)});
 }

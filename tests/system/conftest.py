@@ -58,6 +58,9 @@ COMBINATIONS = {"setup32-win32": (32, "win32"), "setup32-wow64": (32, "win64"),
                 "setup64-win64": (64, "win64")}
 NATIVE = ["setup32-win32", "setup64-win64"]
 
+# The volatile key of a PC that waits for the restart a BIOS task asked for.
+RESTART_MARK = "HKLM\\SOFTWARE\\Corvane\\BIOS task restart pending"
+RESTART_PENDING = "WinMain: A restart is pending for BIOS task package"
 DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugString[AW] "(.*)"(\.\.\.)?$')
 ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'", "0": "\0"}
 BATCH_WAIT_SECONDS = 30 * TIME_FACTOR
@@ -220,6 +223,23 @@ class Prefix:
         subprocess.run(self.command("wineserver", "-k"), env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def restart(self):
+        """The restart of a PC, for a Wine prefix: its server ends, and with it the volatile
+        registry keys (the restart mark among them)."""
+        self.stop()
+        subprocess.run(self.command("wineserver", "-p"), env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine("wineboot")
+
+    def restart_mark(self):
+        """The values of the restart mark, or None when the PC waits for no restart."""
+        args = ["reg", "query", RESTART_MARK] + (["/reg:64"] if self.arch == "win64" else [])
+        proc = self.wine(*args)
+        if proc.returncode != 0:
+            return None
+        out = proc.stdout.decode(errors="replace")
+        return dict(re.findall(r"^\s+(\w+)\s+REG_SZ\s+(.*?)\r?$", out, re.M))
+
 
 TEST_USER = "setuptest"
 
@@ -308,9 +328,19 @@ class Target:
         """The client module the setup picks on this Windows, without its extension."""
         return "ZunaClientModule64" if self.windows64 else "ZunaClientModule32"
 
-    def run(self, command_line, cwd, env=None, timeout=300, log=None):
-        return self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout,
-                                       log)
+    def run(self, command_line, cwd, env=None, timeout=300, log=None, keep_restart_mark=False,
+            wait_for_lock=True):
+        """Runs the setup and, unless `wait_for_lock` is false, waits until its machine lock is
+        gone (its batch or a late child ended). A run that left the PC waiting for its restart is
+        followed by the prefix's restart (unless the test keeps the mark), so the next run finds
+        the PC free."""
+        if not wait_for_lock:
+            env = dict(env or {}, LAUNCH_NO_LOCK_WAIT="1")
+        run = self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout,
+                                      log)
+        if not keep_restart_mark and "Is shutdown" in run.all_messages:
+            self.prefix.restart()
+        return run
 
 
 def make_target(request, name, unprivileged=False):

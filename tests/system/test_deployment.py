@@ -168,6 +168,9 @@ def test_unreadable_settings_are_ignored_with_one_message(native, make_workdir):
     (["--settings", "s.txt"], 's.txt line 2: unknown setting "colour"'),
     (["--settings", "bad.txt"], "bad.txt line 1: not key=value"),
     (["--settings", "s.txt", "--reboot-exit-code", "3010"], "reboot-exit-code given twice"),
+    (["--client-wait", "0"], '--client-wait must be a number of seconds from 1 to 86400, not "0"'),
+    (["--client-wait", "86401"], "must be a number of seconds from 1 to 86400"),
+    (["--client-wait", "15m"], "must be a number of seconds from 1 to 86400"),
 ])
 def test_pack_refuses_bad_settings(native, make_workdir, args, message):
     folder = make_workdir(native)

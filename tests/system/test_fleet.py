@@ -28,12 +28,16 @@ PAGE = 4096
 
 
 class Background:
-    """A run started through the launcher, not waited for."""
+    """A run started through the launcher, not waited for. With `wait_for_lock` false the
+    launcher ends with the setup, not with the run's last process."""
 
-    def __init__(self, target, command_line, cwd):
+    def __init__(self, target, command_line, cwd, wait_for_lock=True):
+        self.target = target
         self.log = Path(cwd).parent / (Path(cwd).name + ".background.stderr")
         env = dict(target.env)
         env.update(LAUNCH_COMMAND_LINE=command_line, WINEDEBUG="-all,warn+debugstr")
+        if not wait_for_lock:
+            env.update(LAUNCH_NO_LOCK_WAIT="1")
         self.out = tempfile.TemporaryFile()
         with open(self.log, "wb") as err:
             self.proc = subprocess.Popen(
@@ -49,12 +53,17 @@ class Background:
             assert self.running() and time.monotonic() < deadline, f"never said {text!r}"
             time.sleep(0.05)
 
-    def finish(self, seconds=120):
+    def finish(self, seconds=120, keep_restart_mark=False):
+        """The run's result; a run that left the restart mark is followed by the prefix's
+        restart, as in Target.run."""
         self.proc.wait(timeout=seconds * TIME_FACTOR)
         self.out.seek(0)
         m = re.search(rb"^exit code (\d+)\r?$", self.out.read(), re.M)
-        return Run(int(m.group(1)) if m else self.proc.returncode,
-                   self.log.read_text(errors="replace"))
+        run = Run(int(m.group(1)) if m else self.proc.returncode,
+                  self.log.read_text(errors="replace"))
+        if not keep_restart_mark and "Is shutdown" in run.all_messages:
+            self.target.prefix.restart()
+        return run
 
 
 def assert_turned_away(run, folder_names_before, folder):
@@ -113,20 +122,6 @@ def test_runs_started_through_a_whole_run_wait_for_its_batch(native, make_workdi
     # The lock is held until the batch is done: the folder is clean when the run has ended.
     assert names(first) == ["setup.exe", "setup.log"]
     assert native.run("setup.exe -x", other).exit_code == 0
-
-
-def test_lock_of_a_killed_run_is_taken_over(native, make_workdir):
-    first = make_workdir(native)
-    other = make_workdir(native, suffix="_other")
-    a = Background(native, f"setup.exe --stay={int(30000 * TIME_FACTOR)}", first)
-    a.wait_for(native.client_module)
-    native.wine("taskkill", "/f", "/im", "setup.exe")
-    killed = a.finish()
-    assert "Is not shutdown" not in killed.messages and "fn_Cleanup" not in killed.messages
-    native.wine("taskkill", "/f", "/im", native.client_module + ".exe")
-    run = native.run("setup.exe -x", other)
-    assert run.exit_code == 0
-    assert run.messages[0] == "fn_CheckOS: Operating System supported"
 
 
 @contextlib.contextmanager

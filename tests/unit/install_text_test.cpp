@@ -3,6 +3,7 @@
 #include "code_page_932.h"
 #include "install/cleanup.h"
 #include "install/install_sequence.h"
+#include "shared/setup_state.h"
 
 namespace {
 
@@ -149,6 +150,24 @@ TEST(ClientModuleCommandLine, PathQuotedTailAppended) {
     }
     EXPECT_STREQ(ClientModuleFileName(true), "ZunaClientModule64.exe");
     EXPECT_STREQ(ClientModuleFileName(false), "ZunaClientModule32.exe");
+}
+
+// What a still running program keeps: the name itself and what lies inside a kept folder, as
+// Windows compares names; never a sibling that only begins like it.
+TEST(KeptForRunningProgram, FolderAndFileAsWindowsComparesThem) {
+    g_SetupState = SetupState();
+    KeepForRunningProgram(".\\hwixqmb");
+    KeepForRunningProgram("StopHWIX.exe");
+    for (const char* kept : {"hwixqmb", "HWIXQMB\\Setup.exe", ".\\hwixqmb\\a\\b.dll",
+                             "stophwix.EXE", "StopHWIX.exe."}) {
+        EXPECT_TRUE(IsKeptForRunningProgram(kept)) << kept;
+    }
+    for (const char* removed : {"hwixqmb2", "hwixqmb.cab", "StopHWIX.exe2", "profile.xml"}) {
+        EXPECT_FALSE(IsKeptForRunningProgram(removed)) << removed;
+    }
+    g_SetupState.AllFilesKept = true;
+    EXPECT_TRUE(IsKeptForRunningProgram("profile.xml"));
+    g_SetupState = SetupState();
 }
 
 }  // namespace

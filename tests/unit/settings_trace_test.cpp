@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "code_page_932.h"
-#include "setup/result_record.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
 #include "shared/trace_log.h"
+#include "shared/utc_time.h"
 
 namespace {
 
@@ -64,6 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"reboot-exit-code= 3010", Kind::kBadValue, 1},
                       FaultCase{"reboot-exit-code=", Kind::kBadValue, 1},
                       FaultCase{"reboot-exit-code=000003010", Kind::kBadValue, 1},
+                      FaultCase{"client-wait=0", Kind::kBadValue, 1},
+                      FaultCase{"client-wait=86401", Kind::kBadValue, 1},
+                      FaultCase{"client-wait=99999", Kind::kBadValue, 1},
+                      FaultCase{"client-wait=5m", Kind::kBadValue, 1},
+                      FaultCase{"client-wait=", Kind::kBadValue, 1},
+                      FaultCase{"client-wait=600\nclient-wait=600", Kind::kRepeatedKey, 2},
                       FaultCase{"trace-log=no", Kind::kBadValue, 1},
                       FaultCase{"trace-log=YES", Kind::kBadValue, 1},
                       FaultCase{"\ncolour=red", Kind::kUnknownKey, 2},
@@ -85,6 +91,17 @@ TEST(RebootExitCode, Range) {
          {"0", "65536", "99999", "", "30 10", "+3010", "3010\n", "1", "4", "259", "1618"}) {
         EXPECT_FALSE(ParseRebootExitCode(bad, code)) << bad;
     }
+}
+
+TEST(ClientWait, SecondsFromOneToADayAndBack) {
+    PackageSettings read;
+    SettingsFault fault;
+    ASSERT_TRUE(ParsePackageSettings("client-wait=86400\r\n", read, fault));
+    EXPECT_EQ(read.clientWaitSeconds, 86400);
+    EXPECT_EQ(PackageSettingsText(read), "client-wait=86400\r\n");
+    ASSERT_TRUE(ParsePackageSettings("client-wait=1", read, fault));
+    EXPECT_EQ(read.clientWaitSeconds, 1);
+    EXPECT_EQ(PackageSettingsSummary(read), "client-wait=1");
 }
 
 TraceStamp Stamp(long biasMinutes) {

@@ -1,5 +1,5 @@
-#include "setup/result_record.h"
 #include "shared/format_text.h"
+#include "shared/utc_time.h"
 
 namespace {
 constexpr char kUtcTimeFormat[] = "%s-%s-%sT%s:%s:%sZ";

@@ -1,0 +1,79 @@
+#include "install/restart_mark.h"
+
+#include "platform/registry.h"
+#include "shared/result_log.h"
+#include "shared/setup_state.h"
+#include "shared/trace_log.h"
+#include "shared/utc_time.h"
+
+namespace {
+
+constexpr char kMarkParentKey[] = "SOFTWARE\\Corvane";
+constexpr char kMarkKeyName[] = "BIOS task restart pending";
+constexpr char kPackageValue[] = "Package";
+constexpr char kFolderValue[] = "Folder";
+constexpr char kMarkedValue[] = "Marked";
+constexpr DWORD kLongestValue = 1024;
+
+REGSAM View(bool windows64) {
+    return windows64 ? KEY_WOW64_64KEY : 0;
+}
+
+std::string ReadText(HKEY key, const char* name) {
+    char buffer[kLongestValue] = {};
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return {};
+    }
+    return std::string(buffer, strnlen(buffer, size));
+}
+
+// The mark's key, created volatile below a parent made lasting first: a volatile parent would
+// take the result records (which must last) with it at restart and refuse them until then.
+LONG CreateMarkKey(platform::RegistryKey& mark) {
+    const REGSAM view = View(g_SetupState.Is64BitWindows != 0);
+    platform::RegistryKey parent;
+    LONG status =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkParentKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_CREATE_SUB_KEY | view, nullptr, parent.put(), nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    return RegCreateKeyExA(parent.get(), kMarkKeyName, 0, nullptr, REG_OPTION_VOLATILE,
+                           KEY_SET_VALUE | view, nullptr, mark.put(), nullptr);
+}
+
+}  // namespace
+
+bool FindRestartMark(bool windows64, RestartMark& mark) {
+    platform::RegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRestartMarkKey, 0, KEY_QUERY_VALUE | View(windows64),
+                      key.put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    mark.package = ReadText(key.get(), kPackageValue);
+    mark.folder = ReadText(key.get(), kFolderValue);
+    mark.marked = ReadText(key.get(), kMarkedValue);
+    return true;
+}
+
+void WriteRestartMark() {
+    std::string package;
+    if (GetExecutableFileName(package) != 0) package.clear();
+    platform::RegistryKey mark;
+    LONG status = CreateMarkKey(mark);
+    if (status == ERROR_SUCCESS)
+        status = platform::SetRegistryText(mark.get(), kPackageValue, package);
+    if (status == ERROR_SUCCESS) {
+        status = platform::SetRegistryText(mark.get(), kFolderValue, g_SetupState.WorkingDirectory);
+    }
+    if (status == ERROR_SUCCESS)
+        status = platform::SetRegistryText(mark.get(), kMarkedValue, UtcNowText());
+    const std::string where = std::string("restart mark HKLM\\") + kRestartMarkKey;
+    if (status != ERROR_SUCCESS) {
+        TraceText(where + " not written, error " + std::to_string(status));
+        return;
+    }
+    TraceText(where + " written: no BIOS task runs on this PC until it restarts");
+}

@@ -1,0 +1,23 @@
+// The mark of a PC that waits for the restart a BIOS task asked for: until the restart, no BIOS
+// task may run there. A volatile registry key, which the platform drops at restart.
+#pragma once
+
+#include <string>
+
+// Where the mark lives under HKEY_LOCAL_MACHINE: beside the result records, not among them.
+constexpr char kRestartMarkKey[] = "SOFTWARE\\Corvane\\BIOS task restart pending";
+
+// Which run asked for the restart.
+struct RestartMark {
+    std::string package;  // the package's file name
+    std::string folder;   // its working directory, where its files wait
+    std::string marked;   // when, UTC, "YYYY-MM-DDTHH:MM:SSZ"
+};
+
+// True, with `mark` filled, when the PC waits for a restart. `windows64` reads the 64-bit view,
+// the one every flavour of the setup writes on 64-bit Windows.
+bool FindRestartMark(bool windows64, RestartMark& mark);
+
+// Marks the PC for this run; a mark that cannot be written is a trace record and changes nothing
+// else.
+void WriteRestartMark();

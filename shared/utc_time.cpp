@@ -1,0 +1,9 @@
+#include "shared/utc_time.h"
+
+#include "platform/files_processes.h"
+
+std::string UtcNowText() {
+    SYSTEMTIME utc{};
+    GetSystemTime(&utc);
+    return UtcTimeText(utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
+}
