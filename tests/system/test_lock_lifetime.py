@@ -174,8 +174,8 @@ def test_a_late_layer_installer_keeps_its_folder(native, make_workdir):
     folder = make_workdir(native, exe=native.shortwait_exe)
     exe = folder / "setup.exe"
     linger = (native.tools / "linger.exe").read_bytes()
-    patch_entry(native, exe, layer_cabinet_id(native), write_cabinet([Entry(b"setup.exe", linger)]),
-                folder.parent)
+    layer = write_cabinet([Entry(b"setup.exe", linger), Entry(b"layer.dat", b"used by setup")])
+    patch_entry(native, exe, layer_cabinet_id(native), layer, folder.parent)
     patch_entry(native, exe, 119, TRACE_ON, folder.parent)
     other = make_workdir(native, suffix="_other")
     stay = 8 * TIME_FACTOR
@@ -184,12 +184,12 @@ def test_a_late_layer_installer_keeps_its_folder(native, make_workdir):
     assert run.exit_code == 0
     assert LAYER_FAILED in run.messages and CLIENT_OK in run.messages
     assert names(folder) == ["hwixqmb", "setup.exe", "setup.trace.log"]
-    assert names(folder / "hwixqmb") == ["setup.exe"]
+    assert names(folder / "hwixqmb") == ["layer.dat", "setup.exe"]
     assert (3, "* hwixqmb\\Setup.exe still runs after its wait: .\\hwixqmb is kept") in \
         records(folder)
     assert native.run("setup.exe -x", other).exit_code == 1618
     run_until_admitted(native, other, 3 * stay)
-    assert names(folder / "hwixqmb") == ["setup.exe"]
+    assert names(folder / "hwixqmb") == ["layer.dat", "setup.exe"]
     # A later run replaces the leftover folder and removes it.
     again = native.run("setup.exe", folder, env={"LINGER_SECONDS": "0"})
     assert again.exit_code == 0
