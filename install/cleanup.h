@@ -3,9 +3,8 @@
 
 #include <string>
 
+#include "payload/own_names.h"
 #include "shared/ansi_text.h"
-
-constexpr char kCleanupBatchName[] = "delzrph.bat";
 
 using NamePredicate = bool (*)(const std::string& name);
 
@@ -15,14 +14,6 @@ using NamePredicate = bool (*)(const std::string& name);
 // the interpreter's delete would follow to its target).
 std::string CleanupBatchText(const std::string& workingDirectory, const std::string& imageName,
                              LeadBytePredicate isLeadByte, NamePredicate isLeftAlone = nullptr);
-
-// True when `name` (ANSI), compared as Windows compares file names (letters without case,
-// trailing dots and blanks dropped), is one the setup itself writes, reads or removes in the
-// working directory: a payload file or archive, a client module, the layer folder, the batch, the
-// reboot marker, the executable's own name or its result or trace log's. An image of such a name
-// would overwrite or remove it.
-bool IsSetupOwnName(const std::string& name, const std::string& executableName,
-                    LeadBytePredicate isLeadByte);
 
 // The environment variable that holds the batch's full path for the interpreter.
 constexpr char kCleanupBatchVariable[] = "SETUP_CLEANUP_BATCH";

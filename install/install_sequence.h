@@ -4,8 +4,7 @@
 
 #include <string>
 
-// Left by the client module when the task goes on after a restart; the setup reads and removes it.
-constexpr char kRebootMarker[] = "reboot.txt";
+#include "payload/own_names.h"
 
 // Returns 0 when the client module succeeded, 3 otherwise; nothing is started (and 3 returned)
 // when the payload is incomplete or the cleanup batch could not be written.

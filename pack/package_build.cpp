@@ -2,10 +2,10 @@
 #include <cstring>
 #include <memory>
 
-#include "install/cleanup.h"
 #include "pack/pack_text.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
+#include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"

@@ -1,11 +1,11 @@
 #include <cstdio>
 #include <fstream>
 
-#include "install/cleanup.h"
 #include "pack/pack_text.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
 #include "pack/sha256.h"
+#include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"

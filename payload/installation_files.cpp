@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "install/cleanup.h"
 #include "payload/cabinet_extractor.h"
+#include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"

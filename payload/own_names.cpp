@@ -1,0 +1,45 @@
+#include "payload/own_names.h"
+
+#include <vector>
+
+#include "payload/payload_store.h"
+#include "shared/result_log.h"
+
+namespace {
+
+// The name as Windows compares it: trailing dots and blanks dropped, ASCII letters folded, the
+// trail bytes of double-byte characters kept as they are.
+std::string ComparableName(const std::string& name, LeadBytePredicate isLeadByte) {
+    std::string folded = WithoutTrailingDotsAndBlanks(name);
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        if (IsDoubleByteAt(folded, i, isLeadByte)) {
+            ++i;
+        } else {
+            folded[i] = FoldAsciiLetter(folded[i]);
+        }
+    }
+    return folded;
+}
+
+}  // namespace
+
+bool IsSetupOwnName(const std::string& name, const std::string& executableName,
+                    LeadBytePredicate isLeadByte) {
+    std::vector<std::string> own = {kLayerFolderName, kRebootMarker};
+    for (const char* file : kFilesBeforeImage) own.push_back(file);
+    for (const char* file : kFilesAfterImage) own.push_back(file);
+    for (const char* file : kFilesAfterLayer) own.push_back(file);
+    for (const PayloadEntryInfo& entry : kPayloadEntries) {
+        if (entry.writtenAs != nullptr) own.push_back(entry.writtenAs);
+    }
+    if (!executableName.empty()) {
+        own.push_back(executableName);
+        own.push_back(ResultLogFileName(executableName, isLeadByte));
+        own.push_back(TraceLogFileName(executableName, isLeadByte));
+    }
+    const std::string wanted = ComparableName(name, isLeadByte);
+    for (const std::string& candidate : own) {
+        if (ComparableName(candidate, isLeadByte) == wanted) return true;
+    }
+    return false;
+}
