@@ -241,7 +241,9 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
         if (!settings.resultKey.empty()) return "result-key given twice";
         if (!IsPlainKeyName(options.resultKey)) {
             return "--result-key must be a plain registry key name (no backslash, no control "
-                   "characters, at most 255 characters), not \"" +
+                   "characters, at most " +
+                   std::to_string(kLongestResultKeyName) +
+                   " characters, the registry's limit for the whole path), not \"" +
                    options.resultKey + "\"";
         }
         settings.resultKey = options.resultKey;

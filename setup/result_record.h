@@ -4,8 +4,6 @@
 
 #include <string>
 
-// Where the records live under HKEY_LOCAL_MACHINE; the package's key name goes below.
-constexpr char kResultRecordParentKey[] = "SOFTWARE\\Corvane\\BIOS task package";
 
 // Writes ExitCode, RebootPending, Finished and Package under the package's result key (in the
 // 64-bit view on 64-bit Windows); nothing when the package has no key. A failure is a trace

@@ -12,7 +12,6 @@ constexpr char kLineEnd[] = "\r\n";
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr int kMisreadExitCodes[] = {1, 2, 3, 4, 259, 1618};
 constexpr std::size_t kLongestTraceLogFolder = 200;
-constexpr std::size_t kLongestKeyName = 255;
 constexpr char kFolderForbidden[] = "\"<>|?*";
 
 bool HasControlCharacter(const std::string& text) {
@@ -69,7 +68,7 @@ bool IsUsableTraceLogFolder(const std::string& folder) {
 }
 
 bool IsPlainKeyName(const std::string& name) {
-    return !name.empty() && name.size() <= kLongestKeyName &&
+    return !name.empty() && name.size() <= kLongestResultKeyName &&
            name.find('\\') == std::string::npos && !HasControlCharacter(name) &&
            name.find_first_not_of(". ") != std::string::npos;
 }

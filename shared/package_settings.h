@@ -2,6 +2,7 @@
 // payload entry of plain text, one "key=value" a line.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 constexpr char kRebootExitCodeKey[] = "reboot-exit-code";
@@ -37,8 +38,17 @@ inline bool WritesTraceLog(const PackageSettings& settings) {
 // expands) of at most 200 characters, without control characters or "<>|?*.
 bool IsUsableTraceLogFolder(const std::string& folder);
 
-// A registry key name of its own: 1 to 255 characters, no backslash, no control character, not
-// only dots and blanks.
+// Where the result records live under HKEY_LOCAL_MACHINE; the package's key name goes below.
+constexpr char kResultRecordParentKey[] = "SOFTWARE\\Corvane\\BIOS task package";
+// The longest result key name: the registry takes key names of at most 255 characters, counted
+// with the whole path from the base key ("HKEY_LOCAL_MACHINE\\SOFTWARE\\...\\NAME").
+constexpr std::size_t kLongestRegistryKeyPath = 255;
+constexpr std::size_t kLongestResultKeyName =
+    kLongestRegistryKeyPath - (sizeof "HKEY_LOCAL_MACHINE\\" - 1) -
+    (sizeof kResultRecordParentKey - 1) - 1;
+
+// A result key name: 1 to kLongestResultKeyName characters, no backslash, no control character,
+// not only dots and blanks.
 bool IsPlainKeyName(const std::string& name);
 
 // Why a settings text was refused, and on which line (counted from 1).

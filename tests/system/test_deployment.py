@@ -304,3 +304,21 @@ def test_result_record_for_detection_rules(prefix, make_workdir):
     assert prefix.run("task.exe --reboot", run_dir).exit_code == 3010
     record = query_record(prefix, key)
     assert (record["ExitCode"], record["RebootPending"]) == ("0xbc2", "0x1")
+
+
+def test_result_key_at_the_registry_limit(prefix, make_workdir):
+    """The builder takes the longest key the registry takes with its whole path (255 characters
+    from HKEY_LOCAL_MACHINE), and the setup writes it; one character more is refused."""
+    longest = f"{prefix.name} " + "k" * (201 - len(prefix.name) - 1)
+    base = make_workdir(prefix)
+    run_dir, listed = build_package(prefix, base, "--result-key", longest)
+    assert prefix.run("task.exe", run_dir).exit_code == 0
+    assert query_record(prefix, longest)["ExitCode"] == "0x0"
+
+    log = base.parent / (base.name + ".pack.stderr")
+    proc = prefix.wine(str(prefix.pack_exe), "build", "--template", "template.exe", "--profile",
+                       "profile.xml", "--result-key", longest + "k", "--out", "long.exe",
+                       cwd=base, log=log)
+    assert proc.returncode == 1
+    assert "at most 201 characters" in log.read_text()
+    assert not (base / "long.exe").exists()

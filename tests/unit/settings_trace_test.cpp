@@ -171,7 +171,9 @@ TEST(PackageSettings, TraceLogFolderAndResultKey) {
     EXPECT_FALSE(IsUsableTraceLogFolder("C:\\" + std::string(198, 'x')));
     for (const char* key : {"", "a\\b", "..", " ", "a\nb"})
         EXPECT_FALSE(IsPlainKeyName(key)) << key;
-    EXPECT_FALSE(IsPlainKeyName(std::string(256, 'k')));
+    // The whole path, HKEY_LOCAL_MACHINE\SOFTWARE\Corvane\BIOS task package\NAME, within 255.
+    EXPECT_TRUE(IsPlainKeyName(std::string(201, 'k')));
+    EXPECT_FALSE(IsPlainKeyName(std::string(202, 'k')));
 }
 
 TEST(UtcTimeText, ZeroPadded) {
