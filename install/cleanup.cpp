@@ -1,5 +1,7 @@
 #include "install/cleanup.h"
 
+#include <cstring>
+
 #include "install/restart_mark.h"
 #include "payload/installation_files.h"
 #include "platform/files_processes.h"
@@ -11,7 +13,6 @@ namespace {
 constexpr char kCleanupMessage[] = "fn_Cleanup";
 constexpr DWORD kBatchFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr char kInterpreterFile[] = "cmd.exe";
-constexpr char kLayerFolderPrefix[] = "hwixqmb\\";
 constexpr char kFilesKept[] =
     "cleanup batch not started: the files of this run stay while its programs run";
 constexpr char kRemovedBySetup[] =
@@ -39,6 +40,51 @@ std::string CleanupBatchTextIn(bool oem) {
                             oem ? IsLinkInWorkingDirectory : nullptr);
 }
 
+// True when the batch has a line for a file of this run (as ComparableRelativePath gives it):
+// the layer folder and what lies in it, the batch's own names and the BIOS image.
+bool IsNamedByBatch(const std::wstring& file) {
+    if (IsOrLiesIn(file, kLayerFolderName)) return true;
+    auto names = [&file](const auto& list) {
+        for (const char* name : list) {
+            if (file == ComparableRelativePath(std::wstring(name, name + std::strlen(name)))) {
+                return true;
+            }
+        }
+        return false;
+    };
+    if (names(kFilesBeforeImage) || names(kFilesAfterImage) || names(kFilesAfterLayer)) {
+        return true;
+    }
+    return !g_SetupState.BiosImageName.empty() &&
+           file == ComparableRelativePath(g_SetupState.BiosImageName);
+}
+
+// Removes the files this run wrote and the folders it made for them, from its own record of
+// them (wide names, so also those without a form in the system's code pages); all of them, or
+// only those the batch has no line for. What a still running program may use stays.
+void RemoveFilesOfThisRun(bool onlyThoseTheBatchMisses) {
+    bool wroteIntoLayerFolder = false;
+    for (const std::wstring& file : g_SetupState.WrittenPaths) {
+        const std::wstring comparable = ComparableRelativePath(file);
+        if (IsKeptForRunningProgram(file)) continue;
+        wroteIntoLayerFolder |= IsOrLiesIn(comparable, kLayerFolderName);
+        if (onlyThoseTheBatchMisses && IsNamedByBatch(comparable)) continue;
+        platform::RemoveOwnFile(file);
+    }
+    // Deepest first; a folder that still holds something (another's file) stays.
+    for (auto folder = g_SetupState.MadeFolders.rbegin(); folder != g_SetupState.MadeFolders.rend();
+         ++folder) {
+        const std::wstring comparable = ComparableRelativePath(*folder);
+        if (IsKeptForRunningProgram(*folder) || IsOrLiesIn(comparable, kLayerFolderName)) continue;
+        RemoveDirectoryW(folder->c_str());
+    }
+    if (onlyThoseTheBatchMisses) return;
+    g_SetupState.WrittenFiles.clear();
+    g_SetupState.WrittenPaths.clear();
+    g_SetupState.MadeFolders.clear();
+    if (wroteIntoLayerFolder && !IsKeptForRunningProgram(kLayerFolder)) DeleteTree(kLayerFolder);
+}
+
 // Starts the batch hidden, holding the machine lock until it has removed the files and itself;
 // the setup does not wait for it. Its start is in the trace log, which is complete before the
 // batch runs.
@@ -52,7 +98,8 @@ void StartCleanupBatch() {
     const std::string commandLine = CleanupCommandLine(g_SetupState.WorkingDirectory);
     if (!batch.start(interpreter.c_str(), commandLine, g_SetupState.WorkingDirectory.c_str(),
                      g_SetupState.MachineLockHandle, false)) {
-        TraceText("cleanup batch not started, error " + std::to_string(batch.error()));
+        TraceText("cleanup batch not started, error " + std::to_string(batch.error()),
+                  TraceRecordType::kError);
         return;
     }
     TraceText("cleanup batch started: " + interpreter + " " + commandLine);
@@ -76,15 +123,7 @@ void WriteCleanupBatch() {
 }
 
 void RemoveWrittenFiles() {
-    bool wroteIntoLayerFolder = false;
-    for (const std::string& file : g_SetupState.WrittenFiles) {
-        if (IsKeptForRunningProgram(file)) continue;
-        platform::RemoveOwnFile(file.c_str());
-        wroteIntoLayerFolder |=
-            file.compare(0, sizeof kLayerFolderPrefix - 1, kLayerFolderPrefix) == 0;
-    }
-    g_SetupState.WrittenFiles.clear();
-    if (wroteIntoLayerFolder) DeleteTree(kLayerFolder);
+    RemoveFilesOfThisRun(false);
 }
 
 void fn_Cleanup() {
@@ -108,5 +147,8 @@ void fn_Cleanup() {
         TraceText(kRemovedBySetup);
         return;
     }
+    // What the batch has no line for (extra kit entries, names without a form in its code page)
+    // goes now, after the last child has ended.
+    RemoveFilesOfThisRun(true);
     StartCleanupBatch();
 }

@@ -62,8 +62,9 @@ struct ChildRun {
 // What the trace log says of a child once it was started.
 void TraceChildRun(const platform::ChildWait& wait, DWORD waitMilliseconds) {
     if (!wait.endedInTime) {
-        TraceText("child still running after its wait of " + std::to_string(waitMilliseconds) +
-                  " ms");
+        TraceText(
+            "child still running after its wait of " + std::to_string(waitMilliseconds) + " ms",
+            TraceRecordType::kError);
     } else if (!wait.exitCodeKnown) {
         TraceText("child ended within its wait, exit code unknown");
     } else {
@@ -83,7 +84,8 @@ ChildRun RunChild(const char* applicationName, const std::string& commandLine,
     platform::ChildProcess child;
     if (!child.start(applicationName, commandLine, g_SetupState.WorkingDirectory.c_str(),
                      g_SetupState.MachineLockHandle, true)) {
-        TraceText("child not started, error " + std::to_string(child.error()));
+        TraceText("child not started, error " + std::to_string(child.error()),
+                  TraceRecordType::kError);
         return run;
     }
     child.resume();
@@ -117,7 +119,8 @@ void KeepWhileRunning(const ChildRun& run, const char* program, const char* kept
 // A program this run did not write completely is never started; the trace log says why.
 bool IsOwnProgram(const char* relativePath) {
     if (WasWrittenByThisRun(relativePath)) return true;
-    TraceText(std::string("child not started: ") + relativePath + " was not written by this run");
+    TraceText(std::string("child not started: ") + relativePath + " was not written by this run",
+              TraceRecordType::kError);
     return false;
 }
 
@@ -141,7 +144,11 @@ DWORD ClientWaitMilliseconds() {
 }
 
 void Report(bool failed, const char* failure, const char* success) {
-    platform::DebugText(failed ? failure : success);
+    if (failed) {
+        platform::DebugText(failure, platform::Severity::kFailure);
+    } else {
+        platform::DebugText(success);
+    }
 }
 
 }  // namespace
@@ -206,8 +213,9 @@ int CheckRebootMarker() {
 int fn_Install(const char* text) {
     // A child that could not be named in full must never be started by a cut path.
     if (!PayloadPathsFit()) {
-        platform::DebugText(g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed
-                                                                 : kDirectoryTooLong);
+        platform::DebugText(
+            g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed : kDirectoryTooLong,
+            platform::Severity::kFailure);
         return kExitClientModuleFailed;
     }
     const bool serviceActive = IsInstrumentationServiceRunning() != 0;
@@ -215,7 +223,8 @@ int fn_Install(const char* text) {
     // A BIOS task never runs from a payload known to be incomplete, nor where its files could not
     // be removed afterwards (a full disk); what was written is removed.
     if (!g_SetupState.PayloadComplete || !g_SetupState.CleanupBatchWritten) {
-        platform::DebugText(g_SetupState.PayloadComplete ? kBatchNotWritten : kPayloadIncomplete);
+        platform::DebugText(g_SetupState.PayloadComplete ? kBatchNotWritten : kPayloadIncomplete,
+                            platform::Severity::kFailure);
         if (!g_SetupState.CleanupBatchWritten) RemoveWrittenFiles();
         return kExitClientModuleFailed;
     }

@@ -72,7 +72,7 @@ void WriteRestartMark() {
         status = platform::SetRegistryText(mark.get(), kMarkedValue, UtcNowText());
     const std::string where = std::string("restart mark HKLM\\") + kRestartMarkKey;
     if (status != ERROR_SUCCESS) {
-        TraceText(where + " not written, error " + std::to_string(status));
+        TraceText(where + " not written, error " + std::to_string(status), TraceRecordType::kError);
         return;
     }
     TraceText(where + " written: no BIOS task runs on this PC until it restarts");

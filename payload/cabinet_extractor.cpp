@@ -59,11 +59,13 @@ EntryInProgress CurrentEntry;
 // on (and report success) when a write or the close of an entry fails.
 bool EntryDiscarded = false;
 
-void WriteMessage(const std::string& text) {
+// Every text of the extractor reports a failure or a refusal, but its cabinet information.
+void WriteMessage(const std::string& text,
+                  platform::Severity severity = platform::Severity::kFailure) {
     std::size_t length = text.size() < kMessageBufferSize ? text.size() : kMessageBufferSize - 1;
     std::memcpy(MessageBuffer, text.data(), length);
     MessageBuffer[length] = '\0';
-    platform::DebugText(MessageBuffer);
+    platform::DebugText(MessageBuffer, severity);
 }
 
 std::string WithPath(const char* format, const char* path) {
@@ -195,7 +197,7 @@ INT_PTR OpenDestination(const FDINOTIFICATION& notification) {
     }
     INT_PTR descriptor = OpenNewDestination(path);
     if (descriptor == kStop && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        platform::CreateFoldersOf(path);
+        platform::CreateFoldersOf(path, &g_SetupState.MadeFolders);
         descriptor = OpenNewDestination(path);
     }
     if (descriptor == kStop) return kStop;
@@ -246,6 +248,7 @@ BOOL FinishDestination(const FDINOTIFICATION& notification) {
     SetFileAttributesW(path.c_str(), notification.attribs & kKeptAttributes);
     // Only now is every byte of the entry written.
     if (!CurrentEntry.recordedAs.empty()) RecordWrittenFile(CurrentEntry.recordedAs);
+    g_SetupState.WrittenPaths.push_back(path);
     CurrentEntry = EntryInProgress();
     return TRUE;
 }
@@ -306,7 +309,7 @@ int ExtractCabinet(const char* cabinetPath, const char* destinationPrefix) {
     info.fReserve = fdiInfo.fReserve;
     info.hasprev = fdiInfo.hasprev;
     info.hasnext = fdiInfo.hasnext;
-    WriteMessage(CabinetInformationText(cabinetPath, info));
+    WriteMessage(CabinetInformationText(cabinetPath, info), platform::Severity::kInformation);
 
     std::string folder;
     std::string name;

@@ -84,7 +84,7 @@ bool UnpackLayer(const CabinetStep& step) {
     // into.
     DeleteTree(kLayerFolder);
     if (platform::FileAttributes(kLayerFolder) != INVALID_FILE_ATTRIBUTES) {
-        platform::DebugText(kLayerFolderNotRemoved);
+        platform::DebugText(kLayerFolderNotRemoved, platform::Severity::kFailure);
         return false;
     }
     bool unpacked = WriteAndExtract(step, kLayerPrefix);
@@ -130,7 +130,7 @@ bool IsAcceptableImageName(const std::wstring& wideName, const std::string& name
 
 bool WriteBiosImage() {
     if (!GetBiosImageName(kProfileFile, g_SetupState.BiosImageName)) {
-        platform::DebugText(kNoImageName);
+        platform::DebugText(kNoImageName, platform::Severity::kFailure);
         return false;
     }
     std::string name;
@@ -138,12 +138,12 @@ bool WriteBiosImage() {
     if (!exact) name = platform::ToAnsi(g_SetupState.BiosImageName);
     platform::DebugText(kImageNameLine + name);
     if (!exact || !IsAcceptableImageName(g_SetupState.BiosImageName, name)) {
-        platform::DebugText(kImageNameRefused);
+        platform::DebugText(kImageNameRefused, platform::Severity::kFailure);
         g_SetupState.BiosImageName.clear();  // the batch gets no line for it
         return false;
     }
     if (WorkingPath(name).empty()) {
-        platform::DebugText(kImagePathTooLong);
+        platform::DebugText(kImagePathTooLong, platform::Severity::kFailure);
         return false;
     }
     platform::RemoveOwnFile(name.c_str());
@@ -171,11 +171,12 @@ int fn_CreateInstallationFiles() {
     // Nothing is written where not every file could be named, run and removed again.
     const bool pathsFit = PayloadPathsFit();
     if (!pathsFit) {
-        platform::DebugText(g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed
-                                                                 : kDirectoryTooLong);
+        platform::DebugText(
+            g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed : kDirectoryTooLong,
+            platform::Severity::kFailure);
     }
     if (!pathsFit || !UnpackCabinets() || !WritePlainFiles()) {
-        platform::DebugText(kNotAllCreated);
+        platform::DebugText(kNotAllCreated, platform::Severity::kFailure);
         return kExitFilesNotCreated;
     }
     g_SetupState.PayloadComplete = 1;

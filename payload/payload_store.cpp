@@ -14,7 +14,7 @@ constexpr char kNotCreated[] = "fn_CreateFileFromResource: hFile == 0";
 constexpr char kNotWritten[] = "fn_CreateFileFromResource: WriteFile failed";
 
 int Fail(const char* message) {
-    platform::DebugText(message);
+    platform::DebugText(message, platform::Severity::kFailure);
     return 1;
 }
 }  // namespace
@@ -40,6 +40,7 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
             break;
     }
     RecordWrittenFile(fileName);
+    g_SetupState.WrittenPaths.push_back(platform::FromAnsi(fileName));
     TraceText("payload entry " + std::to_string(id) + " written as " + fileName + ", " +
               std::to_string(size) + " bytes");
     return 0;

@@ -241,10 +241,11 @@ NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,
     return NewFileResult::kNotWritten;
 }
 
-void CreateFoldersOf(const std::wstring& path) {
+void CreateFoldersOf(const std::wstring& path, std::vector<std::wstring>* made) {
     for (std::size_t slash = path.find(L'\\'); slash != std::wstring::npos;
          slash = path.find(L'\\', slash + 1)) {
-        CreateDirectoryW(path.substr(0, slash + 1).c_str(), nullptr);
+        const std::wstring folder = path.substr(0, slash + 1);
+        if (CreateDirectoryW(folder.c_str(), nullptr) && made != nullptr) made->push_back(folder);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -153,16 +154,20 @@ class TemporaryFile {
     std::string path_;
 };
 
+// What a debug text reports, as its sender knows it: the debug output shows only the text, the
+// trace log the severity too.
+enum class Severity { kInformation = 1, kWarning = 2, kFailure = 3 };
+
 // Called with every text after it went to the debug output (the trace log listens here).
-using DebugTextObserver = void (*)(const char* text);
+using DebugTextObserver = void (*)(const char* text, Severity severity);
 inline DebugTextObserver g_DebugTextObserver = nullptr;
 
-inline void DebugText(const char* text) {
+inline void DebugText(const char* text, Severity severity = Severity::kInformation) {
     OutputDebugStringA(text);
-    if (g_DebugTextObserver != nullptr) g_DebugTextObserver(text);
+    if (g_DebugTextObserver != nullptr) g_DebugTextObserver(text, severity);
 }
-inline void DebugText(const std::string& text) {
-    DebugText(text.c_str());
+inline void DebugText(const std::string& text, Severity severity = Severity::kInformation) {
+    DebugText(text.c_str(), severity);
 }
 
 // The ANSI code page's lead-byte test, for multibyte-aware searches in paths.
@@ -229,8 +234,9 @@ NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,
                            DWORD flagsAndAttributes = FILE_ATTRIBUTE_NORMAL);
 
 // Creates every folder of the path before its last backslash, in order; one that exists already
-// or cannot be made (a drive root, a share) is passed by.
-void CreateFoldersOf(const std::wstring& path);
+// or cannot be made (a drive root, a share) is passed by. With `made`, the folders it made are
+// added there.
+void CreateFoldersOf(const std::wstring& path, std::vector<std::wstring>* made = nullptr);
 
 // Removes `path` when it is a link the platform marks, itself and never its target. True when
 // nothing lies at `path` afterwards.

@@ -42,8 +42,8 @@ void WriteResultRecord(int exitCode) {
                                   REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS) status = SetValues(key.get(), exitCode);
     if (status != ERROR_SUCCESS) {
-        TraceText("result record HKLM\\" + subkey + " not written, error " +
-                  std::to_string(status));
+        TraceText("result record HKLM\\" + subkey + " not written, error " + std::to_string(status),
+                  TraceRecordType::kError);
         return;
     }
     TraceText("result record HKLM\\" + subkey + " written");

@@ -55,7 +55,7 @@ void ReadPackageSettings() {
     if (!ReadPayloadText(kPayloadSettings, kSettingsLanguage, text)) return;
     SettingsFault fault;
     if (!ParsePackageSettings(text, g_SetupState.Settings, fault)) {
-        platform::DebugText(kSettingsIgnored);
+        platform::DebugText(kSettingsIgnored, platform::Severity::kWarning);
         return;
     }
     if (WritesTraceLog(g_SetupState.Settings)) StartTraceLog();
@@ -104,7 +104,7 @@ void ResolveWorkingDirectory() {
 bool MayRunNow(const platform::MachineLock& lock) {
     switch (lock.state()) {
         case platform::MachineLock::State::kExists:
-            platform::DebugText(kAnotherRunInProgress);
+            platform::DebugText(kAnotherRunInProgress, platform::Severity::kFailure);
             return false;
         case platform::MachineLock::State::kFailed:
             platform::DebugText(
@@ -116,7 +116,8 @@ bool MayRunNow(const platform::MachineLock& lock) {
     }
     RestartMark mark;
     if (!FindRestartMark(Is64BitWindows() != 0, mark)) return true;
-    platform::DebugText(FormatText(kRestartPendingFormat, {mark.package, mark.folder}));
+    platform::DebugText(FormatText(kRestartPendingFormat, {mark.package, mark.folder}),
+                        platform::Severity::kFailure);
     return false;
 }
 
@@ -129,12 +130,12 @@ int fn_CheckOS() {
     bool knownPlatform = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
                          version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     if (!knownPlatform || version.dwMajorVersion < kMinimumMajorVersion) {
-        platform::DebugText(kOsNotSupported);
+        platform::DebugText(kOsNotSupported, platform::Severity::kFailure);
         return kExitUnsupportedOs;
     }
     g_SetupState.Is64BitWindows = Is64BitWindows();
     if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
-        platform::DebugText(kOsNotSupported);
+        platform::DebugText(kOsNotSupported, platform::Severity::kFailure);
         return kExitUnsupportedOs;
     }
     platform::DebugText(kOsSupported);
@@ -152,7 +153,7 @@ int IsWow64() {
     if (isWow64Process == nullptr) return 0;
     BOOL wow64 = FALSE;
     if (!isWow64Process(GetCurrentProcess(), &wow64)) {
-        platform::DebugText(kIsWow64Failed);
+        platform::DebugText(kIsWow64Failed, platform::Severity::kFailure);
         return 0;
     }
     return wow64 ? 1 : 0;
@@ -194,7 +195,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
         if (g_SetupState.WriteLog) WriteResultLog(result);
         if (!g_SetupState.ExtractOnly) WriteResultRecord(result);
-        TraceText("exit code " + std::to_string(result));
+        TraceText("exit code " + std::to_string(result),
+                  result == kExitSuccess || result == g_SetupState.Settings.rebootExitCode
+                      ? TraceRecordType::kInformation
+                      : TraceRecordType::kError);
         if (!g_SetupState.ExtractOnly) fn_Cleanup();
         CloseTraceLog();
     }

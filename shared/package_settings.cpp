@@ -25,10 +25,9 @@ bool IsAsciiLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// An absolute folder, or one whose first %NAME% the setup expands at run time.
 bool IsAbsoluteFolder(const std::string& folder) {
-    const bool drive =
-        folder.size() >= 3 && IsAsciiLetter(folder[0]) && folder[1] == ':' && folder[2] == '\\';
-    return drive || folder.compare(0, 2, "\\\\") == 0 || folder[0] == '%';
+    return IsAbsoluteFolderPath(folder) || folder[0] == '%';
 }
 
 using Kind = SettingsFault::Kind;
@@ -60,6 +59,23 @@ Kind SetSetting(const std::string& key, const std::string& value, PackageSetting
 }
 
 }  // namespace
+
+bool IsAbsoluteFolderPath(const std::string& folder) {
+    const bool drive =
+        folder.size() >= 3 && IsAsciiLetter(folder[0]) && folder[1] == ':' && folder[2] == '\\';
+    const bool share = folder.size() > 2 && folder.compare(0, 2, "\\\\") == 0 && folder[2] != '\\';
+    return drive || share;
+}
+
+bool HoldsVariableReference(const std::string& text) {
+    for (std::size_t open = text.find('%'); open != std::string::npos;
+         open = text.find('%', open + 1)) {
+        const std::size_t close = text.find('%', open + 1);
+        if (close == std::string::npos) return false;
+        if (close > open + 1 && text.find('\\', open) > close) return true;
+    }
+    return false;
+}
 
 bool IsUsableTraceLogFolder(const std::string& folder) {
     return !folder.empty() && folder.size() <= kLongestTraceLogFolder && IsAbsoluteFolder(folder) &&

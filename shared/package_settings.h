@@ -38,14 +38,22 @@ inline bool WritesTraceLog(const PackageSettings& settings) {
 // expands) of at most 200 characters, without control characters or "<>|?*.
 bool IsUsableTraceLogFolder(const std::string& folder);
 
+// True for a drive path ("C:\\...") or a share ("\\\\server\\..."): a folder that does not
+// depend on the current directory or drive.
+bool IsAbsoluteFolderPath(const std::string& folder);
+
+// True when `text` still holds a %NAME% reference (two percent signs with a name between them, no
+// backslash in it): what the platform leaves of a variable that is not defined.
+bool HoldsVariableReference(const std::string& text);
+
 // Where the result records live under HKEY_LOCAL_MACHINE; the package's key name goes below.
 constexpr char kResultRecordParentKey[] = "SOFTWARE\\Corvane\\BIOS task package";
 // The longest result key name: the registry takes key names of at most 255 characters, counted
 // with the whole path from the base key ("HKEY_LOCAL_MACHINE\\SOFTWARE\\...\\NAME").
 constexpr std::size_t kLongestRegistryKeyPath = 255;
-constexpr std::size_t kLongestResultKeyName =
-    kLongestRegistryKeyPath - (sizeof "HKEY_LOCAL_MACHINE\\" - 1) -
-    (sizeof kResultRecordParentKey - 1) - 1;
+constexpr std::size_t kLongestResultKeyName = kLongestRegistryKeyPath -
+                                              (sizeof "HKEY_LOCAL_MACHINE\\" - 1) -
+                                              (sizeof kResultRecordParentKey - 1) - 1;
 
 // A result key name: 1 to kLongestResultKeyName characters, no backslash, no control character,
 // not only dots and blanks.

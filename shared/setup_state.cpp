@@ -44,6 +44,33 @@ void KeepForRunningProgram(const std::string& relativePath) {
     g_SetupState.KeptForRunningPrograms.push_back(FoldedRelativePath(relativePath));
 }
 
+std::wstring ComparableRelativePath(const std::wstring& relativePath) {
+    std::wstring path =
+        relativePath.compare(0, 2, L".\\") == 0 ? relativePath.substr(2) : relativePath;
+    while (!path.empty() && (path.back() == L'.' || path.back() == L' ')) path.pop_back();
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return path;
+}
+
+bool IsOrLiesIn(const std::wstring& comparablePath, const std::string& name) {
+    const std::wstring wanted = ComparableRelativePath(std::wstring(name.begin(), name.end()));
+    return comparablePath == wanted || (comparablePath.size() > wanted.size() &&
+                                        comparablePath.compare(0, wanted.size(), wanted) == 0 &&
+                                        comparablePath[wanted.size()] == L'\\');
+}
+
+bool IsKeptForRunningProgram(const std::wstring& relativePath) {
+    if (g_SetupState.AllFilesKept) return true;
+    const std::wstring path = ComparableRelativePath(relativePath);
+    for (const std::string& kept : g_SetupState.KeptForRunningPrograms) {
+        if (IsOrLiesIn(path, kept)) return true;
+    }
+    return false;
+}
+
 bool IsKeptForRunningProgram(const std::string& relativePath) {
     if (g_SetupState.AllFilesKept) return true;
     const std::string folded = FoldedRelativePath(relativePath);

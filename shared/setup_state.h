@@ -33,6 +33,11 @@ struct SetupState {
     int CleanupBatchWritten = 0;  // this run wrote delzrph.bat completely
     PackageSettings Settings;     // the package's own, or the defaults
     std::vector<std::string> WrittenFiles;  // relative names this run wrote completely, folded
+    // Every file this run wrote completely, and the folders it made for them, relative to the
+    // working directory as they were created: wide, since a cabinet's UTF-8 names may have no
+    // form in the system's code pages. What the cleanup removes.
+    std::vector<std::wstring> WrittenPaths;
+    std::vector<std::wstring> MadeFolders;
     // The machine lock, handed on to every program the run starts so that it outlives the setup.
     void* MachineLockHandle = nullptr;
     // A program of this run still runs after its wait: what it may use is not removed. Relative
@@ -53,9 +58,18 @@ void RecordWrittenFile(const std::string& relativePath);
 // True when this run wrote the file at `relativePath` completely: only such a file is started.
 bool WasWrittenByThisRun(const std::string& relativePath);
 
+// The form Windows opens, for comparing names: no ".\" in front, '/' read as '\', trailing dots
+// and blanks dropped, ASCII letters folded (the setup's own names are ASCII).
+std::wstring ComparableRelativePath(const std::wstring& relativePath);
+
 // Keeps the file or folder at `relativePath` (and what lies inside) for a program that still runs.
 void KeepForRunningProgram(const std::string& relativePath);
 
 // True when the file or folder at `relativePath` (".\" prefix optional) is kept for a program
 // that still runs.
 bool IsKeptForRunningProgram(const std::string& relativePath);
+bool IsKeptForRunningProgram(const std::wstring& relativePath);
+
+// True when `comparablePath` (as ComparableRelativePath gives it) is `name` (ASCII, a file or
+// folder of the working directory) or lies inside it.
+bool IsOrLiesIn(const std::wstring& comparablePath, const std::string& name);

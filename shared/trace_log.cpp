@@ -2,6 +2,7 @@
 
 #include "platform/files_processes.h"
 #include "shared/format_text.h"
+#include "shared/package_settings.h"
 #include "shared/result_log.h"
 #include "shared/setup_state.h"
 
@@ -72,10 +73,6 @@ std::string Record(const std::string& text, TraceRecordType type) {
     return TraceRecord(log.component, Now(log.biasMinutes), text, type);
 }
 
-std::string Record(const std::string& text) {
-    return Record(text, TraceRecordTypeOf(text));
-}
-
 void Append(const std::string& text, TraceRecordType type) {
     TraceLog& log = Log();
     if (!log.collecting) return;
@@ -87,8 +84,8 @@ void Append(const std::string& text, TraceRecordType type) {
     WriteRecords(log, Record(text, type));
 }
 
-void AppendDebugText(const char* text) {
-    Append(text, TraceRecordTypeOf(text));
+void AppendDebugText(const char* text, platform::Severity severity) {
+    Append(text, static_cast<TraceRecordType>(severity));
 }
 
 // Creates the log anew (an old one goes first, read-only or not; a link is never written
@@ -101,7 +98,9 @@ DWORD CreateLogFile(const std::string& path) {
 }
 
 // The package's trace log folder with %NAME% expanded, created with its parents; empty (and
-// `error` set) when it cannot be.
+// `error` set) when it cannot be. A folder that is not absolute once expanded (a %NAME% that no
+// variable defines, or one that expands to a relative path) is never created: it would land in
+// the working directory, which the cleanup empties.
 std::string PreparedFolder(const std::string& folder, DWORD& error) {
     char expanded[kPathBufferSize] = {};
     DWORD length = ExpandEnvironmentStringsA(folder.c_str(), expanded, sizeof expanded);
@@ -110,7 +109,15 @@ std::string PreparedFolder(const std::string& folder, DWORD& error) {
         return {};
     }
     std::string prepared(expanded);
-    if (!prepared.empty() && prepared.back() != '\\') prepared += '\\';
+    if (HoldsVariableReference(prepared)) {
+        error = ERROR_ENVVAR_NOT_FOUND;
+        return {};
+    }
+    if (!IsAbsoluteFolderPath(prepared)) {
+        error = ERROR_BAD_PATHNAME;
+        return {};
+    }
+    if (prepared.back() != '\\') prepared += '\\';
     platform::CreateFoldersOf(platform::FromAnsi(prepared));
     if ((platform::FileAttributes(prepared) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         error = ERROR_PATH_NOT_FOUND;
@@ -119,8 +126,25 @@ std::string PreparedFolder(const std::string& folder, DWORD& error) {
     return prepared;
 }
 
+// Writes the records made so far as the log's first ones; a log that cannot take them whole (a
+// full drive) is removed, so that the run falls back to the working directory instead of leaving
+// an empty log. 0 on success, else the platform's error.
+DWORD WriteFirstRecords(TraceLog& log, const std::string& path) {
+    if (platform::WriteWhole(log.file.get(), log.pending.data(),
+                             static_cast<DWORD>(log.pending.size()))) {
+        log.size = static_cast<LONG>(log.pending.size());
+        log.pending.clear();
+        return 0;
+    }
+    const DWORD error = GetLastError();
+    log.file.reset();
+    platform::RemoveOwnFile(path.c_str());
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+}
+
 // Opens the log in the package's folder, keeping an earlier run's log as .trace.lo_ (one
-// generation, as the log viewers keep theirs); 0 on success, else the platform's error.
+// generation, as the log viewers keep theirs), and writes the records made so far; 0 on success,
+// else the platform's error.
 DWORD OpenInFolder(const std::string& executableName) {
     DWORD error = 0;
     const std::string folder = PreparedFolder(g_SetupState.Settings.traceLogFolder, error);
@@ -134,7 +158,8 @@ DWORD OpenInFolder(const std::string& executableName) {
         platform::RemoveOwnFile(kept.c_str())) {
         MoveFileA(path.c_str(), kept.c_str());
     }
-    return CreateLogFile(path);
+    error = CreateLogFile(path);
+    return error != 0 ? error : WriteFirstRecords(Log(), path);
 }
 
 }  // namespace
@@ -150,11 +175,6 @@ void StartTraceLog() {
     platform::g_DebugTextObserver = AppendDebugText;
 }
 
-void TraceText(const std::string& text) {
-    const std::string marked = kExtraMark + text;
-    Append(marked, TraceRecordTypeOf(marked));
-}
-
 void TraceText(const std::string& text, TraceRecordType type) {
     Append(kExtraMark + text, type);
 }
@@ -168,20 +188,17 @@ void OpenTraceLog() {
     const std::string& folder = g_SetupState.Settings.traceLogFolder;
     if (!folder.empty()) {
         const DWORD error = OpenInFolder(executableName);
-        if (error == 0) {
-            std::string pending;
-            pending.swap(log.pending);
-            WriteRecords(log, pending);
-            return;
-        }
+        if (error == 0) return;
         reason = FormatText(kFolderIgnoredFormat, {folder, std::to_string(error)});
     }
     // Named like the result log, in the working directory.
     std::string path = WorkingPath(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
     if (path.empty() || CreateLogFile(path) != 0) return;
-    std::string records = reason.empty() ? std::string() : Record(kExtraMark + reason);
-    records += log.pending;
-    log.pending.clear();
+    // The reason arose now, after the records made so far: it follows them, so that the times
+    // never go backward.
+    std::string records;
+    records.swap(log.pending);
+    if (!reason.empty()) records += Record(kExtraMark + reason, TraceRecordType::kWarning);
     WriteRecords(log, records);
 }
 

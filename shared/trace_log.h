@@ -14,17 +14,13 @@ struct TraceStamp {
     unsigned long threadId = 0;
 };
 
-// The viewers' severity of a record: 3 for a text that reports a failure or a refusal, 2 for one
-// that reports something ignored or replaced, 1 otherwise.
+// The viewers' severity of a record, as the code that made it knows it: 3 for a failure or a
+// refusal, 2 for a warning (something ignored), 1 otherwise. Never guessed from the text.
 enum class TraceRecordType { kInformation = 1, kWarning = 2, kError = 3 };
-TraceRecordType TraceRecordTypeOf(const std::string& text);
 
 // A record: <![LOG[text]LOG]!><time="HH:mm:ss.fff+BBB" date="MM-dd-yyyy" component="NAME"
 // context="" type="T" thread="TID" file=""> and CR LF; the text's further lines stay inside the
 // brackets, with CR LF line ends.
-std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
-                        const std::string& text);
-// The same record with the type its maker gives.
 std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
                         const std::string& text, TraceRecordType type);
 
@@ -32,8 +28,7 @@ std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
 void StartTraceLog();
 
 // Adds a record of what the debug output does not show; marked with "* ".
-void TraceText(const std::string& text);
-void TraceText(const std::string& text, TraceRecordType type);
+void TraceText(const std::string& text, TraceRecordType type = TraceRecordType::kInformation);
 
 // Opens <executable name>.trace.log in the working directory and writes what was collected;
 // nothing when the log is off or the working directory is unresolved.

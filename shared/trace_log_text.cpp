@@ -11,26 +11,6 @@ constexpr char kRecordFormat[] =
 constexpr char kTextEnd[] = "]LOG]!>";
 constexpr char kTextEndDefused[] = "]LOG]! >";
 
-// Texts that report a failure or a refusal (each that leads to exit code 2 or 3 says one of
-// these), and texts that report something ignored or replaced.
-constexpr const char* kErrorWords[] = {
-    "failed",     "refused",  "not started", "ould not",      "cannot", "Unable", "not written",
-    "incomplete", "too long", "no exact",    "not supported", "not a ", "== 0",   "still running",
-};
-constexpr const char* kWarningWords[] = {"ignored", "replaced"};
-constexpr char kExitCodeRecord[] = "* exit code ";
-
-bool Contains(const std::string& text, const char* word) {
-    return text.find(word) != std::string::npos;
-}
-
-// "* exit code N" of a failed run (the setup's own failure codes 1 to 4).
-bool IsFailedExitCode(const std::string& text) {
-    const std::size_t length = sizeof kExitCodeRecord - 1;
-    return text.size() == length + 1 && text.compare(0, length, kExitCodeRecord) == 0 &&
-           text[length] >= '1' && text[length] <= '4';
-}
-
 std::string Padded(unsigned value, int width) {
     std::string digits = std::to_string(value);
     return std::string(digits.size() < static_cast<std::size_t>(width) ? width - digits.size() : 0,
@@ -64,21 +44,6 @@ std::string RecordText(const std::string& text) {
 }
 
 }  // namespace
-
-TraceRecordType TraceRecordTypeOf(const std::string& text) {
-    for (const char* word : kWarningWords) {
-        if (Contains(text, word)) return TraceRecordType::kWarning;
-    }
-    for (const char* word : kErrorWords) {
-        if (Contains(text, word)) return TraceRecordType::kError;
-    }
-    return IsFailedExitCode(text) ? TraceRecordType::kError : TraceRecordType::kInformation;
-}
-
-std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
-                        const std::string& text) {
-    return TraceRecord(component, stamp, text, TraceRecordTypeOf(text));
-}
 
 std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
                         const std::string& text, TraceRecordType type) {

@@ -2,6 +2,7 @@
 (WOW64), the 64-bit setup in a 64-bit prefix. Combinations this machine cannot run are skipped
 with the reason."""
 
+import contextlib
 import hashlib
 import os
 import re
@@ -464,3 +465,29 @@ def patch_entry(target, exe, entry_id, data, scratch):
                        z_path(source))
     source.unlink()
     assert proc.returncode == 0, f"respatch {entry_id} failed"
+
+
+@contextlib.contextmanager
+def small_drive(target, size):
+    """A drive Q: of `size` bytes (a tmpfs), holding the folder w; yields that folder."""
+    if os.geteuid() != 0:
+        pytest.skip("a small drive needs root to mount a tmpfs")
+    mount = Path(tempfile.mkdtemp(prefix="setup-small-drive-"))
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs",
+                              str(mount)], stderr=subprocess.DEVNULL).returncode == 0
+    if not mounted:
+        mount.rmdir()
+        pytest.skip("this machine does not allow mounting a tmpfs for a small drive")
+    link = target.path / "dosdevices" / "q:"
+    try:
+        if link.is_symlink():
+            link.unlink()
+        link.symlink_to(mount)
+        (mount / "w").mkdir()
+        yield mount / "w"
+    finally:
+        if link.is_symlink():
+            link.unlink()
+        subprocess.run(["umount", str(mount)])
+        mount.rmdir()
+

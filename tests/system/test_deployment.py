@@ -1,13 +1,14 @@
 """What a deployment system sees, as the package's maker chose it with setup-pack: the reboot
 exit code and the trace log. A package without settings behaves exactly as before."""
 
+import contextlib
 import re
 import shutil
 import time
 
 import pytest
 
-from conftest import patch_entry, wait_for_batch
+from conftest import patch_entry, small_drive, wait_for_batch
 from test_driver import expected_log
 from test_install import names
 
@@ -257,19 +258,54 @@ def test_trace_log_in_the_administrators_folder(native, make_workdir):
     shutil.rmtree(folder)
 
 
-def test_unusable_trace_log_folder_falls_back_to_the_working_directory(native, make_workdir):
+def record_times(records):
+    return [(m["year"], m["month"], m["day"], m["time"]) for m in records]
+
+
+@pytest.mark.parametrize("case", ["file in the way", "undefined variable", "relative variable",
+                                  "full drive"])
+def test_unusable_trace_log_folder_falls_back_to_the_working_directory(native, make_workdir,
+                                                                         case):
+    """The log goes to the working directory, with the reason after the records made before it
+    (times never go backward); nothing is made inside the working directory for the folder."""
     base = make_workdir(native)
     (base / "file.txt").write_bytes(b"a file, not a folder")
-    wanted = native.win_path(base) + r"\file.txt\logs"
+    wanted, error, env = {
+        "file in the way": (native.win_path(base) + r"\file.txt\logs", None, {}),
+        "undefined variable": (r"%SETUP_TEST_NOSUCH%\Logs", 203, {}),
+        "relative variable": (r"%SETUP_TEST_RELATIVE%\Logs", 161,
+                              {"SETUP_TEST_RELATIVE": "Relative"}),
+        "full drive": (r"Q:\logs", 112, {}),
+    }[case]
     run_dir, _ = build_package(native, base, "--trace-log-folder", wanted)
-    assert native.run("task.exe", run_dir).exit_code == 0
+    drive = small_drive(native, "64k") if case == "full drive" else contextlib.nullcontext()
+    with drive as full:
+        if full is not None:
+            (full / "logs").mkdir()
+            fill = full / "fill.bin"
+            with open(fill, "wb", buffering=0) as f:
+                try:
+                    while True:
+                        f.write(b"\0" * 512)
+                except OSError:
+                    pass
+        run = native.run("task.exe", run_dir, env=env)
+        if full is not None:
+            assert names(full / "logs") == []
+    assert run.exit_code == 0
     assert wait_for_batch(run_dir)
+    assert names(run_dir) == ["task.exe", "task.trace.log"]
     records = read_records(run_dir / "task.trace.log")
+    reasons = [m for m in records if m["text"].startswith("* trace log folder ")]
+    assert len(reasons) == 1 and reasons[0]["type"] == "2"
     assert re.fullmatch(r"\* trace log folder .*ignored, error \d+: the trace log is in the "
-                        r"working directory", records[0]["text"])
-    assert records[0]["text"].startswith(f"* trace log folder {wanted} ignored")
-    assert records[0]["type"] == "2"
-
+                        r"working directory", reasons[0]["text"])
+    assert reasons[0]["text"].startswith(f"* trace log folder {wanted} ignored")
+    if error is not None:
+        assert f"ignored, error {error}:" in reasons[0]["text"]
+    assert records[0]["text"] == "fn_CheckOS: Operating System supported"
+    times = record_times(records)
+    assert times == sorted(times)
 
 def query_record(target, key):
     """The values of the record as `reg query` shows them, in the 64-bit view where there is one."""
@@ -322,3 +358,16 @@ def test_result_key_at_the_registry_limit(prefix, make_workdir):
     assert proc.returncode == 1
     assert "at most 201 characters" in log.read_text()
     assert not (base / "long.exe").exists()
+
+
+def test_record_types_come_from_where_records_are_made(native, make_workdir):
+    """A successful run in a folder whose name says "failed" writes no record of type 3: types are
+    never read from the words of a text."""
+    native.remove_service()
+    base = make_workdir(native, suffix="_retry-failed")
+    run_dir, _ = build_package(native, base, "--trace-log")
+    assert native.run("task.exe", run_dir).exit_code == 0
+    assert wait_for_batch(run_dir)
+    records = read_records(run_dir / "task.trace.log")
+    assert any("retry-failed" in m["text"] for m in records)
+    assert {m["type"] for m in records} == {"1"}

@@ -1,7 +1,6 @@
 """What a fleet meets: two runs at once, full disks, links planted by others, secrets among the
 arguments, cabinets from other makers."""
 
-import contextlib
 import os
 import re
 import subprocess
@@ -12,7 +11,7 @@ from pathlib import Path
 import pytest
 
 from cabinet import Entry, write_cabinet
-from conftest import TIME_FACTOR, WINE_LOADERS, Run, patch_entry, wait_for_batch
+from conftest import TIME_FACTOR, WINE_LOADERS, Run, patch_entry, small_drive, wait_for_batch
 from test_deployment import comparable, read_trace
 from test_driver import expected_log
 from test_hostile import WESTERN
@@ -122,31 +121,6 @@ def test_runs_started_through_a_whole_run_wait_for_its_batch(native, make_workdi
     # The lock is held until the batch is done: the folder is clean when the run has ended.
     assert names(first) == ["setup.exe", "setup.log"]
     assert native.run("setup.exe -x", other).exit_code == 0
-
-
-@contextlib.contextmanager
-def small_drive(target, size):
-    """A drive Q: of `size` bytes (a tmpfs), holding the folder w; yields that folder."""
-    if os.geteuid() != 0:
-        pytest.skip("a small drive needs root to mount a tmpfs")
-    mount = Path(tempfile.mkdtemp(prefix="setup-small-drive-"))
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs",
-                              str(mount)], stderr=subprocess.DEVNULL).returncode == 0
-    if not mounted:
-        mount.rmdir()
-        pytest.skip("this machine does not allow mounting a tmpfs for a small drive")
-    link = target.path / "dosdevices" / "q:"
-    try:
-        if link.is_symlink():
-            link.unlink()
-        link.symlink_to(mount)
-        (mount / "w").mkdir()
-        yield mount / "w"
-    finally:
-        if link.is_symlink():
-            link.unlink()
-        subprocess.run(["umount", str(mount)])
-        mount.rmdir()
 
 
 def free_bytes(folder):
@@ -342,3 +316,22 @@ def test_read_only_result_log_is_replaced_by_a_failed_run(unprivileged, make_wor
     run = unprivileged.run("setup.exe -l --exit=2", folder)
     assert run.exit_code == 3
     assert log.read_bytes() == expected_log(3)
+
+
+def test_files_the_batch_does_not_name_are_removed_too(native, make_workdir):
+    """Extra entries of a kit cabinet (another maker's cabinet carries a DLL, a folder, names
+    outside the code pages) are the run's own files: nothing of them stays after the cleanup."""
+    native.remove_service()
+    folder = make_workdir(native)
+    program = (native.kit / "QTMStandaloneSvc.exe").read_bytes()
+    service_cabinet_with(native, folder, [
+        Entry(b"QTMStandaloneSvc.exe", program),
+        Entry(b"extra.dll", b"a library the kit's maker added"),
+        Entry(b"sub\\deeper\\notes.txt", b"in a folder of its own"),
+        Entry("Prüfung.txt".encode(), b"a Western name", attribs=0xA0),
+        Entry("Mötör Ä€😀.txt".encode(), b"no ANSI or OEM form", attribs=0xA0),
+    ])
+    run = native.run("setup.exe -l", folder)
+    assert run.exit_code == 0
+    assert wait_for_batch(folder)
+    assert names(folder) == ["setup.exe", "setup.log"]

@@ -118,38 +118,38 @@ TraceStamp Stamp(long biasMinutes) {
     return stamp;
 }
 
+constexpr TraceRecordType kInfo = TraceRecordType::kInformation;
+
 TEST(TraceRecord, TheLogViewersFormat) {
-    EXPECT_EQ(TraceRecord("task", Stamp(-60), "fn_CheckOS: Operating System supported"),
+    EXPECT_EQ(TraceRecord("task", Stamp(-60), "fn_CheckOS: Operating System supported", kInfo),
               "<![LOG[fn_CheckOS: Operating System supported]LOG]!><time=\"09:05:04.021-060\" "
               "date=\"03-07-2026\" component=\"task\" context=\"\" type=\"1\" thread=\"1234\" "
               "file=\"\">\r\n");
     // Further lines stay inside the brackets; the bias has one sign and three digits.
-    EXPECT_EQ(TraceRecord("t", Stamp(480), "HWIX QMB already installed.\nHWIX.SYS Version: 0")
-                  .substr(0, 76),
-              "<![LOG[HWIX QMB already installed.\r\nHWIX.SYS Version: 0]LOG]!><time=\"09:05:0");
-    EXPECT_NE(TraceRecord("t", Stamp(0), "").find("04.021+000\""), std::string::npos);
+    EXPECT_EQ(
+        TraceRecord("t", Stamp(480), "HWIX QMB already installed.\nHWIX.SYS Version: 0", kInfo)
+            .substr(0, 76),
+        "<![LOG[HWIX QMB already installed.\r\nHWIX.SYS Version: 0]LOG]!><time=\"09:05:0");
+    EXPECT_NE(TraceRecord("t", Stamp(0), "", kInfo).find("04.021+000\""), std::string::npos);
     // A text never ends its record early.
-    const std::string record = TraceRecord("t", Stamp(0), "a]LOG]!>b");
+    const std::string record = TraceRecord("t", Stamp(0), "a]LOG]!>b", kInfo);
     EXPECT_EQ(record.find("]LOG]!>"), record.rfind("]LOG]!>"));
 }
 
-TEST(TraceRecordType, FailuresWarningsAndTheRest) {
-    const std::pair<const char*, TraceRecordType> cases[] = {
-        {"fn_Install: Call to Runvex.exe failed", TraceRecordType::kError},
-        {"fn_CreateInstallationFiles: Could not create all files.", TraceRecordType::kError},
-        {"fn_Install: Payload incomplete, nothing started.", TraceRecordType::kError},
-        {"fn_CreateFileFromResource: hFile == 0", TraceRecordType::kError},
-        {"FdiNotify: entry '..\\x' leaves the destination, refused\n", TraceRecordType::kError},
-        {"fn_CheckOS: Operating System not supported", TraceRecordType::kError},
-        {"* child still running after its wait of 120000 ms", TraceRecordType::kError},
-        {"* exit code 3", TraceRecordType::kError},
-        {"Package settings cannot be read, ignored.", TraceRecordType::kWarning},
-        {"* exit code 0", TraceRecordType::kInformation},
-        {"* exit code 3010", TraceRecordType::kInformation},
-        {"fn_Install: Call to Runvex.exe successfull", TraceRecordType::kInformation},
-        {"Is not shutdown", TraceRecordType::kInformation},
+// The type is the one its maker gives: a path with "failed" in it does not make a record an
+// error, and a failure says so whatever its words.
+TEST(TraceRecordType, FromTheMakerNotFromTheWords) {
+    const std::pair<TraceRecordType, const char*> cases[] = {
+        {TraceRecordType::kInformation,
+         "* child C:\\retry-failed\\StopHWIX.exe command line:  stop"},
+        {TraceRecordType::kError, "fn_CreateFileFromResource: hFile == 0"},
+        {TraceRecordType::kWarning, "Package settings cannot be read, ignored."},
     };
-    for (const auto& [text, type] : cases) EXPECT_EQ(TraceRecordTypeOf(text), type) << text;
+    for (const auto& [type, text] : cases) {
+        const std::string record = TraceRecord("t", Stamp(0), text, type);
+        const std::string expected = "type=\"" + std::to_string(static_cast<int>(type)) + "\"";
+        EXPECT_NE(record.find(expected), std::string::npos) << record;
+    }
 }
 
 TEST(PackageSettings, TraceLogFolderAndResultKey) {
@@ -174,6 +174,22 @@ TEST(PackageSettings, TraceLogFolderAndResultKey) {
     // The whole path, HKEY_LOCAL_MACHINE\SOFTWARE\Corvane\BIOS task package\NAME, within 255.
     EXPECT_TRUE(IsPlainKeyName(std::string(201, 'k')));
     EXPECT_FALSE(IsPlainKeyName(std::string(202, 'k')));
+}
+
+// What a trace log folder must be once its %NAME% references are expanded: never a path that
+// lands in the working directory.
+TEST(TraceLogFolder, ExpandedFolderIsAbsoluteAndWhole) {
+    for (const char* folder : {"C:\\Logs", "c:\\", "\\\\srv\\logs", "C:\\100%\\x", "C:\\a%b"}) {
+        EXPECT_TRUE(IsAbsoluteFolderPath(folder) && !HoldsVariableReference(folder)) << folder;
+    }
+    for (const char* folder : {"%NOSUCH%\\Logs", "C:\\%UNSET%\\Logs", "C:\\a\\%X%"}) {
+        EXPECT_TRUE(HoldsVariableReference(folder)) << folder;
+    }
+    for (const char* folder : {"Logs", "\\Logs", "C:Logs", "\\\\", "\\\\\\x", "1:\\x", ""}) {
+        EXPECT_FALSE(IsAbsoluteFolderPath(folder)) << folder;
+    }
+    EXPECT_FALSE(HoldsVariableReference("C:\\%a\\b%"));  // a backslash between: no name
+    EXPECT_FALSE(HoldsVariableReference("C:\\%%\\x"));   // nothing between
 }
 
 TEST(UtcTimeText, ZeroPadded) {
