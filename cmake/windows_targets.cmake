@@ -51,6 +51,7 @@ add_library(setup_core STATIC
   install/cleanup.cpp
   install/restart_mark.cpp
   shared/utc_time.cpp
+  shared/setting_text.cpp
   platform/files_processes.cpp
   platform/machine_lock.cpp
   platform/process_launcher.cpp

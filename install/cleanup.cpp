@@ -1,6 +1,7 @@
 #include "install/cleanup.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "install/restart_mark.h"
 #include "payload/installation_files.h"
@@ -44,16 +45,19 @@ std::string CleanupBatchTextIn(bool oem) {
 // the layer folder and what lies in it, the batch's own names and the BIOS image.
 bool IsNamedByBatch(const std::wstring& file) {
     if (IsOrLiesIn(file, kLayerFolderName)) return true;
-    auto names = [&file](const auto& list) {
-        for (const char* name : list) {
+    struct NameList {
+        const char* const* names;
+        std::size_t count;
+    };
+    for (const NameList& list : {NameList{kFilesBeforeImage, std::size(kFilesBeforeImage)},
+                                 NameList{kFilesAfterImage, std::size(kFilesAfterImage)},
+                                 NameList{kFilesAfterLayer, std::size(kFilesAfterLayer)}}) {
+        for (std::size_t i = 0; i < list.count; ++i) {
+            const char* name = list.names[i];
             if (file == ComparableRelativePath(std::wstring(name, name + std::strlen(name)))) {
                 return true;
             }
         }
-        return false;
-    };
-    if (names(kFilesBeforeImage) || names(kFilesAfterImage) || names(kFilesAfterLayer)) {
-        return true;
     }
     return !g_SetupState.BiosImageName.empty() &&
            file == ComparableRelativePath(g_SetupState.BiosImageName);

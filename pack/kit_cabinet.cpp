@@ -60,7 +60,7 @@ std::string CheckKitCabinet(const unsigned char* data, std::size_t size,
         if (!ReadName(data, size, at + kFileHeaderSize, name)) return "an entry name is cut short";
         std::wstring wide;
         if (!IsContainedEntryName(name) ||
-            ((attributes & kNameIsUtf8) != 0 && !DecodeUtf8Name(name, wide))) {
+            ((attributes & kNameIsUtf8) != 0 && !DecodeUtf8(name, wide))) {
             return "its entry \"" + name + "\" is not a plain name inside its destination";
         }
         if (folder >= kFirstContinuedFolder) {

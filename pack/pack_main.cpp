@@ -4,14 +4,53 @@
 
 #include "pack/pack_options.h"
 #include "pack/package.h"
+#include "platform/files_processes.h"
+#include "platform/shell.h"
+#include "shared/ansi_text.h"
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+namespace {
+
+// The arguments in UTF-8: names that go into the package (a result key, a log folder) are kept
+// exactly as given, whatever the console's code page.
+std::vector<std::string> Utf8Arguments() {
+    std::vector<std::string> arguments;
+    for (const std::wstring& argument : platform::WideArguments()) {
+        arguments.push_back(platform::ToUtf8(argument));
+    }
+    return arguments;
+}
+
+// The files named on the command line are opened by their ANSI names: a name without an exact
+// form in the ANSI code page would open another file (a best-fit lookalike), so it is refused.
+std::string ToAnsiPaths(PackOptions& options) {
+    std::string* paths[] = {&options.templatePath, &options.profile,  &options.schema,
+                            &options.bootDevices,  &options.bios,     &options.kit,
+                            &options.out,          &options.settings, &options.listed};
+    for (std::string* path : paths) {
+        std::wstring wide;
+        std::string ansi;
+        if (path->empty()) continue;
+        if (!DecodeUtf8(*path, wide) || !platform::ToAnsiExactly(wide, ansi)) {
+            return *path + " has no exact name in the system code page: rename it";
+        }
+        *path = ansi;
+    }
+    return {};
+}
+
+}  // namespace
+
+int main() {
     PackOptions options;
     std::string error;
-    if (!ParsePackOptions(args, options, error)) {
+    if (!ParsePackOptions(Utf8Arguments(), options, error)) {
         std::fprintf(stderr, "setup-pack: error: %s\n%s", error.c_str(), kPackUsage);
         return 2;
+    }
+    error = ToAnsiPaths(options);
+    if (!error.empty()) {
+        std::fprintf(stderr, "setup-pack: error: %s\n", error.c_str());
+        return 1;
     }
     try {
         if (options.command == PackOptions::Command::kBuild) return BuildPackage(options);

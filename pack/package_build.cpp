@@ -10,6 +10,7 @@
 #include "payload/profile_reader.h"
 #include "platform/files_processes.h"
 #include "platform/resources.h"
+#include "shared/ansi_text.h"
 #include "shared/package_settings.h"
 
 namespace {
@@ -193,6 +194,16 @@ bool GivesSettings(const PackOptions& options) {
            !options.resultKey.empty() || !options.clientWait.empty();
 }
 
+// Settings text is UTF-8, so that its names mean the same on every PC (a NUL is left to the
+// settings checks, which name it).
+bool IsUtf8Text(std::string text) {
+    for (char& c : text) {
+        if (c == '\0') c = ' ';
+    }
+    std::wstring decoded;
+    return DecodeUtf8(text, decoded);
+}
+
 std::string RebootExitCodeFault(const std::string& value) {
     int code = 0;
     bool number = !value.empty() && value.size() <= 5 &&
@@ -215,6 +226,9 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
                                      ? std::string()
                                      : std::string(reinterpret_cast<const char*>(file.data()),
                                                    static_cast<std::size_t>(file.size()));
+        if (!IsUtf8Text(text)) {
+            return options.settings + " is not UTF-8 text: save it as UTF-8";
+        }
         SettingsFault fault;
         if (!ParsePackageSettings(text, settings, fault)) {
             return SettingsFaultText(options.settings, fault);

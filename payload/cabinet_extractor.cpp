@@ -169,7 +169,7 @@ bool WideEntryName(const FDINOTIFICATION& notification, std::wstring& name) {
         name = platform::FromAnsi(notification.psz1);
         return true;
     }
-    return DecodeUtf8Name(notification.psz1, name);
+    return DecodeUtf8(notification.psz1, name);
 }
 
 INT_PTR OpenNewDestination(const std::wstring& path) {

@@ -34,8 +34,3 @@ void SplitCabinetPath(const std::string& path, LeadBytePredicate isLeadByte, std
 // leading separator, no component made only of dots and blanks other than ".", no empty
 // component, no device name. Both slashes count as separators.
 bool IsContainedEntryName(const std::string& name);
-
-// The UTF-16 form of a name (one wide character a UTF-16 unit) that a cabinet marks as UTF-8; false
-// when the bytes are not valid UTF-8 (overlong forms, surrogates, code points beyond U+10FFFF, cut
-// sequences, NUL).
-bool DecodeUtf8Name(const std::string& bytes, std::wstring& name);

@@ -3,6 +3,7 @@
 #include "platform/files_processes.h"
 #include "platform/registry.h"
 #include "shared/result_log.h"
+#include "shared/setting_text.h"
 #include "shared/setup_state.h"
 #include "shared/trace_log.h"
 #include "shared/utc_time.h"
@@ -34,17 +35,19 @@ LONG SetValues(HKEY key, int exitCode) {
 void WriteResultRecord(int exitCode) {
     const std::string& name = g_SetupState.Settings.resultKey;
     if (name.empty()) return;
-    const std::string subkey = std::string(kResultRecordParentKey) + '\\' + name;
+    // Wide, so that the same package names the same key on every PC whatever its code pages.
+    const std::wstring subkey =
+        platform::FromAnsi(kResultRecordParentKey) + L'\\' + WideSettingText(name);
     // The 32-bit setup on 64-bit Windows writes where a 64-bit detection rule reads.
     const REGSAM access = KEY_SET_VALUE | (g_SetupState.Is64BitWindows ? KEY_WOW64_64KEY : 0);
     platform::RegistryKey key;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr,
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr,
                                   REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS) status = SetValues(key.get(), exitCode);
+    const std::string shown = "result record HKLM\\" + platform::ToAnsi(subkey);
     if (status != ERROR_SUCCESS) {
-        TraceText("result record HKLM\\" + subkey + " not written, error " + std::to_string(status),
-                  TraceRecordType::kError);
+        TraceText(shown + " not written, error " + std::to_string(status), TraceRecordType::kError);
         return;
     }
-    TraceText("result record HKLM\\" + subkey + " written");
+    TraceText(shown + " written");
 }

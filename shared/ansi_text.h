@@ -20,3 +20,7 @@ std::string WithoutTrailingDotsAndBlanks(std::string name);
 // Position of the last `wanted` byte that is not the trail byte of a double-byte character,
 // or std::string::npos.
 std::size_t FindLastAnsiByte(const std::string& text, char wanted, LeadBytePredicate isLeadByte);
+
+// The UTF-16 form of UTF-8 text (one wide character a UTF-16 unit); false when the bytes are not
+// valid UTF-8 (overlong forms, surrogates, code points beyond U+10FFFF, cut sequences, NUL).
+bool DecodeUtf8(const std::string& bytes, std::wstring& text);

@@ -1,5 +1,7 @@
 #include "shared/package_settings.h"
 
+#include "shared/ansi_text.h"
+
 namespace {
 
 constexpr int kHighestExitCode = 65535;
@@ -77,14 +79,19 @@ bool HoldsVariableReference(const std::string& text) {
     return false;
 }
 
+std::size_t SettingTextLength(const std::string& value) {
+    std::wstring decoded;
+    return DecodeUtf8(value, decoded) ? decoded.size() : value.size();
+}
+
 bool IsUsableTraceLogFolder(const std::string& folder) {
-    return !folder.empty() && folder.size() <= kLongestTraceLogFolder && IsAbsoluteFolder(folder) &&
-           !HasControlCharacter(folder) &&
+    return !folder.empty() && SettingTextLength(folder) <= kLongestTraceLogFolder &&
+           IsAbsoluteFolder(folder) && !HasControlCharacter(folder) &&
            folder.find_first_of(kFolderForbidden) == std::string::npos;
 }
 
 bool IsPlainKeyName(const std::string& name) {
-    return !name.empty() && name.size() <= kLongestResultKeyName &&
+    return !name.empty() && SettingTextLength(name) <= kLongestResultKeyName &&
            name.find('\\') == std::string::npos && !HasControlCharacter(name) &&
            name.find_first_not_of(". ") != std::string::npos;
 }

@@ -55,6 +55,11 @@ constexpr std::size_t kLongestResultKeyName = kLongestRegistryKeyPath -
                                               (sizeof "HKEY_LOCAL_MACHINE\\" - 1) -
                                               (sizeof kResultRecordParentKey - 1) - 1;
 
+// Settings text is UTF-8 (as the builder writes it); an older package's entry that is not valid
+// UTF-8 was written in the ANSI code page. The length of a value in UTF-16 units (the platform's
+// characters), or in bytes for such an older value.
+std::size_t SettingTextLength(const std::string& value);
+
 // A result key name: 1 to kLongestResultKeyName characters, no backslash, no control character,
 // not only dots and blanks.
 bool IsPlainKeyName(const std::string& name);

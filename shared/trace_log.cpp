@@ -4,6 +4,7 @@
 #include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
+#include "shared/setting_text.h"
 #include "shared/setup_state.h"
 
 namespace {
@@ -90,36 +91,38 @@ void AppendDebugText(const char* text, platform::Severity severity) {
 
 // Creates the log anew (an old one goes first, read-only or not; a link is never written
 // through); 0 on success, else the platform's error.
-DWORD CreateLogFile(const std::string& path) {
-    const std::wstring widePath = platform::FromAnsi(path);
-    if (!platform::RemoveOwnFile(widePath)) return ERROR_ACCESS_DENIED;
-    Log().file.reset(platform::CreateNewFile(widePath, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
+DWORD CreateLogFile(const std::wstring& path) {
+    if (!platform::RemoveOwnFile(path)) return ERROR_ACCESS_DENIED;
+    Log().file.reset(platform::CreateNewFile(path, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
     return Log().file.valid() ? 0 : GetLastError();
 }
 
 // The package's trace log folder with %NAME% expanded, created with its parents; empty (and
 // `error` set) when it cannot be. A folder that is not absolute once expanded (a %NAME% that no
 // variable defines, or one that expands to a relative path) is never created: it would land in
-// the working directory, which the cleanup empties.
-std::string PreparedFolder(const std::string& folder, DWORD& error) {
-    char expanded[kPathBufferSize] = {};
-    DWORD length = ExpandEnvironmentStringsA(folder.c_str(), expanded, sizeof expanded);
-    if (length == 0 || length > sizeof expanded) {
+// the working directory, which the cleanup empties. Wide throughout, so that the folder is the
+// same on every PC whatever its code pages.
+std::wstring PreparedFolder(const std::string& folder, DWORD& error) {
+    const std::wstring wanted = WideSettingText(folder);
+    wchar_t expanded[kPathBufferSize] = {};
+    DWORD length = ExpandEnvironmentStringsW(wanted.c_str(), expanded, kPathBufferSize);
+    if (length == 0 || length > kPathBufferSize) {
         error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
         return {};
     }
-    std::string prepared(expanded);
-    if (HoldsVariableReference(prepared)) {
+    std::wstring prepared(expanded);
+    if (HoldsVariableReference(AsciiShadow(prepared))) {
         error = ERROR_ENVVAR_NOT_FOUND;
         return {};
     }
-    if (!IsAbsoluteFolderPath(prepared)) {
+    if (!IsAbsoluteFolderPath(AsciiShadow(prepared))) {
         error = ERROR_BAD_PATHNAME;
         return {};
     }
-    if (prepared.back() != '\\') prepared += '\\';
-    platform::CreateFoldersOf(platform::FromAnsi(prepared));
-    if ((platform::FileAttributes(prepared) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (prepared.back() != L'\\') prepared += L'\\';
+    platform::CreateFoldersOf(prepared);
+    const DWORD attributes = GetFileAttributesW(prepared.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         error = ERROR_PATH_NOT_FOUND;
         return {};
     }
@@ -129,7 +132,7 @@ std::string PreparedFolder(const std::string& folder, DWORD& error) {
 // Writes the records made so far as the log's first ones; a log that cannot take them whole (a
 // full drive) is removed, so that the run falls back to the working directory instead of leaving
 // an empty log. 0 on success, else the platform's error.
-DWORD WriteFirstRecords(TraceLog& log, const std::string& path) {
+DWORD WriteFirstRecords(TraceLog& log, const std::wstring& path) {
     if (platform::WriteWhole(log.file.get(), log.pending.data(),
                              static_cast<DWORD>(log.pending.size()))) {
         log.size = static_cast<LONG>(log.pending.size());
@@ -138,7 +141,7 @@ DWORD WriteFirstRecords(TraceLog& log, const std::string& path) {
     }
     const DWORD error = GetLastError();
     log.file.reset();
-    platform::RemoveOwnFile(path.c_str());
+    platform::RemoveOwnFile(path);
     return error != 0 ? error : ERROR_WRITE_FAULT;
 }
 
@@ -147,16 +150,18 @@ DWORD WriteFirstRecords(TraceLog& log, const std::string& path) {
 // else the platform's error.
 DWORD OpenInFolder(const std::string& executableName) {
     DWORD error = 0;
-    const std::string folder = PreparedFolder(g_SetupState.Settings.traceLogFolder, error);
+    const std::wstring folder = PreparedFolder(g_SetupState.Settings.traceLogFolder, error);
     if (folder.empty()) return error;
-    const std::string path = folder + TraceLogFileName(executableName, platform::IsAnsiLeadByte);
-    const std::string kept =
-        folder + KeptTraceLogFileName(executableName, platform::IsAnsiLeadByte);
-    if (!FitsPathBuffer(path) || !FitsPathBuffer(kept)) return ERROR_FILENAME_EXCED_RANGE;
-    if (!platform::IsLink(platform::FromAnsi(path)) &&
-        platform::FileAttributes(path) != INVALID_FILE_ATTRIBUTES &&
-        platform::RemoveOwnFile(kept.c_str())) {
-        MoveFileA(path.c_str(), kept.c_str());
+    const std::wstring path =
+        folder + platform::FromAnsi(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
+    const std::wstring kept =
+        folder + platform::FromAnsi(KeptTraceLogFileName(executableName, platform::IsAnsiLeadByte));
+    if (kept.size() >= kPathBufferSize || path.size() >= kPathBufferSize) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    if (!platform::IsLink(path) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        platform::RemoveOwnFile(kept)) {
+        MoveFileW(path.c_str(), kept.c_str());
     }
     error = CreateLogFile(path);
     return error != 0 ? error : WriteFirstRecords(Log(), path);
@@ -189,11 +194,12 @@ void OpenTraceLog() {
     if (!folder.empty()) {
         const DWORD error = OpenInFolder(executableName);
         if (error == 0) return;
-        reason = FormatText(kFolderIgnoredFormat, {folder, std::to_string(error)});
+        reason = FormatText(kFolderIgnoredFormat,
+                            {platform::ToAnsi(WideSettingText(folder)), std::to_string(error)});
     }
     // Named like the result log, in the working directory.
     std::string path = WorkingPath(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
-    if (path.empty() || CreateLogFile(path) != 0) return;
+    if (path.empty() || CreateLogFile(platform::FromAnsi(path)) != 0) return;
     // The reason arose now, after the records made so far: it follows them, so that the times
     // never go backward.
     std::string records;

@@ -90,6 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string name = bytes.substr(0, bytes.find('\0'));
     if (IsContainedEntryName(name) && (Escapes(name) || NamesDevice(name))) std::abort();
     std::wstring decoded;
-    if (DecodeUtf8Name(name, decoded) && EncodeUtf8(decoded) != name) std::abort();
+    if (DecodeUtf8(name, decoded) && EncodeUtf8(decoded) != name) std::abort();
     return 0;
 }

@@ -371,3 +371,78 @@ def test_record_types_come_from_where_records_are_made(native, make_workdir):
     records = read_records(run_dir / "task.trace.log")
     assert any("retry-failed" in m["text"] for m in records)
     assert {m["type"] for m in records} == {"1"}
+
+
+UNICODE_KEY = "Mise à jour Łódź ☃ 測試"
+UNICODE_FOLDER = "Journaux Ü ☃ 測試"
+
+
+def exported_keys(target, key):
+    """The key names under `key` as the registry holds them (reg export writes UTF-16)."""
+    export = target.drive_c / "export.reg"
+    export.unlink(missing_ok=True)
+    view = ["/reg:64"] if target.windows64 else []
+    target.wine("reg", "export", key, "C:\\export.reg", "/y", *view)
+    text = export.read_bytes().decode("utf-16") if export.exists() else ""
+    export.unlink(missing_ok=True)
+    return re.findall(r"^\[(.*)\]\r?$", text, re.M)
+
+
+@pytest.mark.parametrize("given", ["options", "settings file"])
+@pytest.mark.parametrize("locale", ["western", "japanese"])
+def test_names_are_the_same_in_every_code_page(native, make_workdir, given, locale):
+    """A result key and a trace log folder outside every code page, given as options (never
+    through a best-fit conversion) or in a UTF-8 settings file, name the same key and folder on a
+    Western and a Japanese PC, and list shows them as they are."""
+    from test_hostile import WESTERN
+    from test_stress import JAPANESE
+    env = WESTERN if locale == "western" else JAPANESE
+    key = f"{UNICODE_KEY} {given} {native.name}"
+    folder = "C:\\" + UNICODE_FOLDER
+    log_dir = native.drive_c / UNICODE_FOLDER
+    shutil.rmtree(log_dir, ignore_errors=True)
+    parent = r"HKLM\SOFTWARE\Corvane\BIOS task package"
+    native.wine("reg", "delete", f"{parent}\\{key}", "/f",
+                *(["/reg:64"] if native.windows64 else []))
+    base = make_workdir(native)
+    shutil.copy(native.setup_exe, base / "template.exe")
+    (base / "profile.xml").write_bytes(DATA_PROFILE)
+    if given == "options":
+        settings = ["--result-key", key, "--trace-log-folder", folder]
+    else:
+        (base / "s.txt").write_bytes(
+            f"\ufeffresult-key={key}\r\ntrace-log-folder={folder}\r\n".encode())
+        settings = ["--settings", "s.txt"]
+    utf8 = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+    built = native.wine(str(native.pack_exe), "build", "--template", "template.exe",
+                        "--profile", "profile.xml", *settings, "--out", "task.exe", cwd=base,
+                        env=utf8)
+    assert built.returncode == 0
+    listed = native.wine(str(native.pack_exe), "list", "task.exe", cwd=base,
+                         env=utf8).stdout.decode("utf-8")
+    assert f"Settings: trace-log-folder={folder}, result-key={key}" in listed.splitlines()
+    run_dir = base / "pkgdir"
+    run_dir.mkdir()
+    shutil.copy(base / "task.exe", run_dir / "task.exe")
+    native.use_locale(env)
+    run = native.run("task.exe --exit=0", run_dir, env=env)
+    assert run.exit_code == 0
+    assert f"{parent.replace('HKLM', 'HKEY_LOCAL_MACHINE')}\\{key}" in exported_keys(
+        native, f"{parent}\\{key}")
+    assert (log_dir / "task.trace.log").exists()
+    shutil.rmtree(log_dir)
+
+
+def test_settings_file_that_is_not_utf8_is_refused(native, make_workdir):
+    base = make_workdir(native)
+    shutil.copy(native.setup_exe, base / "template.exe")
+    (base / "profile.xml").write_bytes(DATA_PROFILE)
+    (base / "s.txt").write_bytes("result-key=Mise à jour\r\n".encode("cp1252"))
+    log = base.parent / (base.name + ".pack.stderr")
+    proc = native.wine(str(native.pack_exe), "build", "--template", "template.exe", "--profile",
+                       "profile.xml", "--settings", "s.txt", "--out", "task.exe", cwd=base,
+                       log=log)
+    assert proc.returncode == 1
+    assert log.read_text(errors="replace").splitlines() == [
+        "setup-pack: error: s.txt is not UTF-8 text: save it as UTF-8"]
+    assert not (base / "task.exe").exists()

@@ -109,7 +109,7 @@ class DecodeUtf8NameTest : public ::testing::TestWithParam<Utf8Case> {};
 
 TEST_P(DecodeUtf8NameTest, DecodesValidAndRefusesTheRest) {
     std::wstring name = L"unchanged";
-    const bool decoded = DecodeUtf8Name(GetParam().bytes, name);
+    const bool decoded = DecodeUtf8(GetParam().bytes, name);
     if (GetParam().name == nullptr) {
         EXPECT_FALSE(decoded);
         EXPECT_EQ(name, L"unchanged");

@@ -165,6 +165,8 @@ TEST(KeptForRunningProgram, FolderAndFileAsWindowsComparesThem) {
     for (const char* removed : {"hwixqmb2", "hwixqmb.cab", "StopHWIX.exe2", "profile.xml"}) {
         EXPECT_FALSE(IsKeptForRunningProgram(removed)) << removed;
     }
+    EXPECT_TRUE(IsKeptForRunningProgram(std::wstring(L".\\HWIXQMB\\x\u00e9.dll")));
+    EXPECT_FALSE(IsKeptForRunningProgram(std::wstring(L"hwixqmb\u00e9")));
     g_SetupState.AllFilesKept = true;
     EXPECT_TRUE(IsKeptForRunningProgram("profile.xml"));
     g_SetupState = SetupState();

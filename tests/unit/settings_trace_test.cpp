@@ -171,6 +171,11 @@ TEST(PackageSettings, TraceLogFolderAndResultKey) {
     EXPECT_FALSE(IsUsableTraceLogFolder("C:\\" + std::string(198, 'x')));
     for (const char* key : {"", "a\\b", "..", " ", "a\nb"})
         EXPECT_FALSE(IsPlainKeyName(key)) << key;
+    // Characters, not bytes: 201 two-byte characters are a key the registry takes.
+    std::string twoByte;
+    for (int i = 0; i < 201; ++i) twoByte += "\xC3\xA9";
+    EXPECT_TRUE(IsPlainKeyName(twoByte));
+    EXPECT_FALSE(IsPlainKeyName(twoByte + "\xC3\xA9"));
     // The whole path, HKEY_LOCAL_MACHINE\SOFTWARE\Corvane\BIOS task package\NAME, within 255.
     EXPECT_TRUE(IsPlainKeyName(std::string(201, 'k')));
     EXPECT_FALSE(IsPlainKeyName(std::string(202, 'k')));
