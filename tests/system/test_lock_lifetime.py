@@ -130,7 +130,7 @@ def stall_batch(run):
         os.kill(batch, signal.SIGSTOP)
         while run.running():
             os.kill(batch, signal.SIGCONT)
-            time.sleep(0.001)
+            time.sleep(0.001 * TIME_FACTOR)
             os.kill(batch, signal.SIGSTOP)
             time.sleep(0.05)
     except ProcessLookupError:
