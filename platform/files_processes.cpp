@@ -31,11 +31,9 @@ std::string SystemFilePath(const char* fileName) {
 void RestrictDllSearchPath() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(FindKernelEntryPoint("SetDefaultDllDirectories")));
+    auto setDefault = KernelEntryPoint<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     if (setDefault != nullptr && setDefault(kLoadLibrarySearchSystem32)) return;
-    auto setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(
-        reinterpret_cast<void*>(FindKernelEntryPoint("SetDllDirectoryA")));
+    auto setDllDirectory = KernelEntryPoint<SetDllDirectoryFn>("SetDllDirectoryA");
     if (setDllDirectory != nullptr) setDllDirectory("");
 }
 
@@ -131,8 +129,7 @@ bool IsMarkedLink(DWORD attributes) {
 // (the call is newer than Windows 2000, whose only links are marked junctions).
 std::wstring FinalPath(const std::wstring& path) {
     using GetFinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    auto getFinalPath = reinterpret_cast<GetFinalPathFn>(
-        reinterpret_cast<void*>(FindKernelEntryPoint("GetFinalPathNameByHandleW")));
+    auto getFinalPath = KernelEntryPoint<GetFinalPathFn>("GetFinalPathNameByHandleW");
     if (getFinalPath == nullptr) return {};
     FileHandle item(CreateFileW(path.c_str(), 0, kAnyShare, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));

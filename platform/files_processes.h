@@ -183,6 +183,12 @@ inline bool IsOemLeadByte(unsigned char byte) {
 // Looks up an entry point of kernel32 that older Windows versions lack.
 FARPROC FindKernelEntryPoint(const char* name);
 
+// The same, as the function type it has; null where the platform lacks it.
+template <typename Function>
+Function KernelEntryPoint(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(FindKernelEntryPoint(name)));
+}
+
 // The system directory, or an empty string when it does not fit a path buffer.
 std::string SystemDirectory();
 

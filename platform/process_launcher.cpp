@@ -17,11 +17,6 @@ using UpdateAttributeFn = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWO
                                         SIZE_T, PVOID, PSIZE_T);
 using DeleteAttributeListFn = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST);
 
-template <typename Function>
-Function KernelEntryPoint(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(FindKernelEntryPoint(name)));
-}
-
 // The attribute list that limits what a child inherits to one handle (Vista and later); get() is
 // null where the platform has no such list.
 class InheritedHandleList {

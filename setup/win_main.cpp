@@ -148,8 +148,7 @@ int Is64BitWindows() {
 
 int IsWow64() {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void*>(platform::FindKernelEntryPoint("IsWow64Process")));
+    auto isWow64Process = platform::KernelEntryPoint<IsWow64ProcessFn>("IsWow64Process");
     if (isWow64Process == nullptr) return 0;
     BOOL wow64 = FALSE;
     if (!isWow64Process(GetCurrentProcess(), &wow64)) {
@@ -161,8 +160,8 @@ int IsWow64() {
 
 unsigned UseWow64SystemDirectory() {
     using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
-    auto getWow64Directory = reinterpret_cast<GetSystemWow64DirectoryFn>(
-        reinterpret_cast<void*>(platform::FindKernelEntryPoint("GetSystemWow64DirectoryA")));
+    auto getWow64Directory =
+        platform::KernelEntryPoint<GetSystemWow64DirectoryFn>("GetSystemWow64DirectoryA");
     if (getWow64Directory == nullptr) return 0;
     char directory[kPathBufferSize] = {};
     UINT length = getWow64Directory(directory, sizeof directory);

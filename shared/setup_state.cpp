@@ -72,14 +72,5 @@ bool IsKeptForRunningProgram(const std::wstring& relativePath) {
 }
 
 bool IsKeptForRunningProgram(const std::string& relativePath) {
-    if (g_SetupState.AllFilesKept) return true;
-    const std::string folded = FoldedRelativePath(relativePath);
-    for (const std::string& kept : g_SetupState.KeptForRunningPrograms) {
-        if (folded == kept ||
-            (folded.size() > kept.size() && folded.compare(0, kept.size(), kept) == 0 &&
-             folded[kept.size()] == '\\')) {
-            return true;
-        }
-    }
-    return false;
+    return IsKeptForRunningProgram(std::wstring(relativePath.begin(), relativePath.end()));
 }
