@@ -100,6 +100,12 @@ class Run:
         first = next((t for t, text, _ in self.events if text.startswith("fn_CheckOS")), None)
         self.setup_thread = first
 
+    def __repr__(self):
+        # A failed assertion on a run shows what the run said, so that a rare failure on another
+        # machine can be read from its report alone.
+        shown = "\n  ".join(self.all_messages[-40:])
+        return f"<Run exit code {self.exit_code}, its last debug texts:\n  {shown}>"
+
     @property
     def messages(self):
         """The setup's own debug texts, in order."""
