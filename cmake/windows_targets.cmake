@@ -52,10 +52,11 @@ add_library(setup_core STATIC
   install/restart_mark.cpp
   shared/utc_time.cpp
   shared/setting_text.cpp
-  platform/files_processes.cpp
+  platform/code_pages.cpp
+  platform/own_files.cpp
+  platform/system_facts.cpp
   platform/machine_lock.cpp
   platform/process_launcher.cpp
-  platform/resources.cpp
 )
 target_include_directories(setup_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setup_core PUBLIC ${SETUP_SIZE_FLAGS})
@@ -71,16 +72,19 @@ set(SETUP_RESOURCES ${CMAKE_BINARY_DIR}/resources.rc ${CMAKE_BINARY_DIR}/setup_v
 set_source_files_properties(${CMAKE_BINARY_DIR}/resources.rc PROPERTIES
   OBJECT_DEPENDS "${KIT_PAYLOAD_FILES};${CMAKE_SOURCE_DIR}/setup/setup.manifest")
 
-function(add_setup_executable name wait_ms)
+# A child wait in milliseconds other than the setup's own is for test builds only.
+function(add_setup_executable name)
   add_executable(${name} WIN32 setup/win_main.cpp setup/terminate_handler.cpp
     install/install_sequence.cpp ${SETUP_RESOURCES})
-  target_compile_definitions(${name} PRIVATE SETUP_CHILD_WAIT_MS=${wait_ms})
+  if(ARGC GREATER 1)
+    target_compile_definitions(${name} PRIVATE SETUP_CHILD_WAIT_MS=${ARGV1})
+  endif()
   target_link_libraries(${name} PRIVATE setup_core)
   target_link_options(${name} PRIVATE ${SETUP_LINK_FLAGS})
   add_dependencies(${name} kit_payload)
 endfunction()
 
-add_setup_executable(${SETUP_NAME} 120000)
+add_setup_executable(${SETUP_NAME})
 # Test-only: the same setup with a short child wait, to reach the time-out path. Never shipped.
 add_setup_executable(${SETUP_NAME}-shortwait 3000)
 

@@ -5,8 +5,11 @@
 
 #include "install/restart_mark.h"
 #include "payload/installation_files.h"
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/debug_output.h"
+#include "platform/own_files.h"
 #include "platform/process_launcher.h"
+#include "platform/system_facts.h"
 #include "shared/setup_state.h"
 #include "shared/trace_log.h"
 
@@ -86,7 +89,8 @@ void RemoveFilesOfThisRun(bool onlyThoseTheBatchMisses) {
     g_SetupState.WrittenFiles.clear();
     g_SetupState.WrittenPaths.clear();
     g_SetupState.MadeFolders.clear();
-    if (wroteIntoLayerFolder && !IsKeptForRunningProgram(kLayerFolder)) DeleteTree(kLayerFolder);
+    if (wroteIntoLayerFolder && !IsKeptForRunningProgram(kLayerFolder))
+        platform::DeleteTree(kLayerFolder);
 }
 
 // Starts the batch hidden, holding the machine lock until it has removed the files and itself;

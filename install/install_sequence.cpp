@@ -2,7 +2,10 @@
 
 #include "install/cleanup.h"
 #include "payload/installation_files.h"
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/debug_output.h"
+#include "platform/handles.h"
+#include "platform/own_files.h"
 #include "platform/process_launcher.h"
 #include "platform/services.h"
 #include "shared/setup_state.h"
@@ -237,7 +240,7 @@ int fn_Install(const char* text) {
     Report(InstallInstrumentationLayer() != 0, kInstallFailed, kInstallSucceeded);
     if (serviceActive) Report(RunServiceStopper(kStartVerb) != 0, kStartFailed, kStartSucceeded);
     // Never under a layer installer that still runs: a later run removes it.
-    if (!IsKeptForRunningProgram(kLayerFolder)) DeleteTree(kLayerFolder);
+    if (!IsKeptForRunningProgram(kLayerFolder)) platform::DeleteTree(kLayerFolder);
     int code = RunClientModule(text);
     Report(code != 0, kClientFailed, kClientSucceeded);
     if (CheckRebootMarker() == 1) g_SetupState.RebootPending = 1;

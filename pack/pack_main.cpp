@@ -4,8 +4,8 @@
 
 #include "pack/pack_options.h"
 #include "pack/package.h"
-#include "platform/files_processes.h"
-#include "platform/shell.h"
+#include "platform/code_pages.h"
+#include "platform/system_facts.h"
 #include "shared/ansi_text.h"
 
 namespace {

@@ -4,7 +4,9 @@
 #include "pack/pack_text.h"
 #include "payload/payload_store.h"
 #include "payload/xml_document.h"
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/handles.h"
+#include "platform/mapped_files.h"
 #include "shared/ansi_text.h"
 
 namespace {
@@ -102,13 +104,6 @@ SettingsEntry ReadSettingsEntry(const unsigned char* data, const std::vector<PeR
         return SettingsEntry::kRead;
     }
     return SettingsEntry::kNone;
-}
-
-std::string CheckTemplate(const std::string& path) {
-    platform::MappedFile file(path.c_str());
-    if (!file.opened()) return "cannot read " + path;
-    std::vector<PeResource> entries;
-    return CheckSetupBytes(path, file.data(), file.size(), entries);
 }
 
 std::string CheckKitCabinetFile(const std::string& path, const std::string& kitName,

@@ -24,9 +24,6 @@ enum class SettingsEntry { kNone, kRead, kUnreadable };
 SettingsEntry ReadSettingsEntry(const unsigned char* data, const std::vector<PeResource>& entries,
                                 PackageSettings& settings);
 
-// The file at `path` is a complete setup with a payload store.
-std::string CheckTemplate(const std::string& path);
-
 // A kit cabinet passes the setup's extraction rules and, for the client-module and layer
 // cabinets, holds the program the setup starts.
 std::string CheckKitCabinetFile(const std::string& path, const std::string& kitName,

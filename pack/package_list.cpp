@@ -8,7 +8,8 @@
 #include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/mapped_files.h"
 #include "platform/resources.h"
 #include "shared/package_settings.h"
 

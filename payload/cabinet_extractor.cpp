@@ -10,7 +10,11 @@
 
 #include "payload/cabinet_text.h"
 #include "platform/cabinet_library.h"
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/debug_output.h"
+#include "platform/handles.h"
+#include "platform/own_files.h"
+#include "platform/system_facts.h"
 #include "shared/format_text.h"
 #include "shared/setup_state.h"
 

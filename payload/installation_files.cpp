@@ -7,8 +7,9 @@
 #include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
-#include "platform/files_processes.h"
-#include "platform/shell.h"
+#include "platform/code_pages.h"
+#include "platform/debug_output.h"
+#include "platform/own_files.h"
 #include "shared/result_log.h"
 #include "shared/setup_state.h"
 
@@ -33,8 +34,6 @@ constexpr char kLayerFolderNotRemoved[] =
     "fn_CreateInstallationFiles: Folder hwixqmb could not be removed.";
 // The longest name the setup itself builds under the working directory.
 constexpr char kLongestWorkingName[] = "ZunaClientModule64.exe";
-
-constexpr std::size_t kDeleteTreeBufferSize = kPathBufferSize + 3;
 
 // One cabinet payload: the archive as it is passed on, the name it is written as, and the
 // file it leaves that is removed before (none for the layer, whose folder is removed instead).
@@ -82,7 +81,7 @@ bool UnpackLayer(const CabinetStep& step) {
     platform::RemoveOwnFile(step.archive);
     // A leftover folder that cannot be removed (a link, or a link inside it) is never unpacked
     // into.
-    DeleteTree(kLayerFolder);
+    platform::DeleteTree(kLayerFolder);
     if (platform::FileAttributes(kLayerFolder) != INVALID_FILE_ATTRIBUTES) {
         platform::DebugText(kLayerFolderNotRemoved, platform::Severity::kFailure);
         return false;
@@ -182,24 +181,4 @@ int fn_CreateInstallationFiles() {
     g_SetupState.PayloadComplete = 1;
     platform::DebugText(kAllCreated);
     return kExitSuccess;
-}
-
-int DeleteTree(const char* path) {
-    // The source list ends in two NULs.
-    char source[kDeleteTreeBufferSize] = {};
-    if (std::strlen(path) >= kPathBufferSize) return 0;
-    // Never through a link: the shell would delete what the link leads to.
-    const std::wstring widePath = platform::FromAnsi(path);
-    const DWORD attributes = platform::FileAttributes(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-    if (platform::IsLink(widePath)) return platform::RemoveMarkedLink(widePath) ? 1 : 0;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !platform::RemoveLinksInside(widePath)) {
-        return 0;
-    }
-    std::strcpy(source, path);
-    SHFILEOPSTRUCTA operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = source;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    return SHFileOperationA(&operation) == 0 ? 1 : 0;
 }

@@ -10,8 +10,3 @@ int fn_CreateInstallationFiles();
 
 // True when every path the setup builds under the working directory fits a path buffer.
 bool PayloadPathsFit();
-
-// Silent, unconfirmed, permanent delete of a file or folder tree. Never reaches through a link:
-// a link is removed itself where the platform allows it, else left, and so is a tree with such a
-// link inside. Returns 1 on success.
-int DeleteTree(const char* path);

@@ -1,6 +1,8 @@
 #include "payload/payload_store.h"
 
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/debug_output.h"
+#include "platform/own_files.h"
 #include "platform/resources.h"
 #include "shared/setup_state.h"
 #include "shared/trace_log.h"

@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "payload/xml_document.h"
+#include "platform/code_pages.h"
 #include "platform/com_xml.h"
-#include "platform/files_processes.h"
 
 namespace {
 

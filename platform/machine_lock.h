@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "platform/files_processes.h"
+#include "platform/handles.h"
 
 namespace platform {
 

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/system_facts.h"
+
 namespace platform {
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/files_processes.h"
+#include "platform/handles.h"
 
 namespace platform {
 

@@ -5,23 +5,17 @@
 
 #include <string>
 
+#include "platform/handles.h"
+
 namespace platform {
 
-// Owns a key opened or created with RegCreateKeyExA; put() is the out-parameter.
-class RegistryKey {
-  public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    HKEY get() const { return key_; }
-    HKEY* put() { return &key_; }
-
-  private:
-    HKEY key_ = nullptr;
+// Keys opened or created with RegCreateKeyEx; put() is the out-parameter.
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle handle) { RegCloseKey(handle); }
 };
+using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 
 // Sets a REG_SZ value (with its terminator) or a REG_DWORD value; the platform's status.
 inline LONG SetRegistryText(HKEY key, const char* name, const std::string& value) {

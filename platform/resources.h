@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 namespace platform {
 
 // Resource type of every payload entry.
@@ -36,21 +34,5 @@ class ResourceUpdate {
   private:
     HANDLE handle_;
 };
-
-// A payload entry of a file loaded as data.
-struct PayloadResource {
-    unsigned id = 0;
-    WORD language = 0;
-    const void* bytes = nullptr;
-    DWORD size = 0;
-};
-
-// Every "BINARY" entry with a numeric ID, by ID and language.
-std::vector<PayloadResource> ListPayloadResources(HMODULE module);
-
-// Loads a file's resources without running any of its code; null when it has none.
-inline HMODULE LoadAsDataFile(const char* path) {
-    return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-}
 
 }  // namespace platform

@@ -5,21 +5,16 @@
 // winsvc.h is part of windows.h; named here for the reader.
 #include <winsvc.h>
 
+#include "platform/handles.h"
+
 namespace platform {
 
-// Owns a handle of the service control manager or of a service.
-class ServiceHandle {
-  public:
-    explicit ServiceHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
-    ~ServiceHandle() {
-        if (handle_ != nullptr) CloseServiceHandle(handle_);
-    }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    SC_HANDLE get() const { return handle_; }
-
-  private:
-    SC_HANDLE handle_;
+// Handles of the service control manager or of a service.
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle handle) { CloseServiceHandle(handle); }
 };
+using ServiceHandle = UniqueHandle<ServiceHandleTraits>;
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #include "setup/result_record.h"
 
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
 #include "platform/registry.h"
 #include "shared/result_log.h"
 #include "shared/setting_text.h"

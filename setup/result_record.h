@@ -4,7 +4,6 @@
 
 #include <string>
 
-
 // Writes ExitCode, RebootPending, Finished and Package under the package's result key (in the
 // 64-bit view on 64-bit Windows); nothing when the package has no key. A failure is a trace
 // record and changes nothing else.

@@ -5,8 +5,10 @@
 #include "install/restart_mark.h"
 #include "payload/installation_files.h"
 #include "payload/payload_store.h"
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/debug_output.h"
 #include "platform/machine_lock.h"
+#include "platform/system_facts.h"
 #include "setup/command_line_options.h"
 #include "setup/result_record.h"
 #include "shared/format_text.h"
@@ -158,17 +160,9 @@ int IsWow64() {
     return wow64 ? 1 : 0;
 }
 
-unsigned UseWow64SystemDirectory() {
-    using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
-    auto getWow64Directory =
-        platform::KernelEntryPoint<GetSystemWow64DirectoryFn>("GetSystemWow64DirectoryA");
-    if (getWow64Directory == nullptr) return 0;
-    char directory[kPathBufferSize] = {};
-    UINT length = getWow64Directory(directory, sizeof directory);
-    if (length > 0 && length < sizeof directory) {
-        g_SetupState.WorkingDirectory.assign(directory, length);
-    }
-    return length;
+void UseWow64SystemDirectory() {
+    const std::string wow64 = platform::Wow64SystemDirectory();
+    if (!wow64.empty()) g_SetupState.WorkingDirectory = wow64;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -11,6 +11,5 @@ int Is64BitWindows();
 // 1 when this 32-bit process runs on 64-bit Windows, else 0 (also 0 for a 64-bit process).
 int IsWow64();
 
-// Overwrites WorkingDirectory with the WOW64 system directory; returns the length the platform
-// reports, or 0 when the call is not available.
-unsigned UseWow64SystemDirectory();
+// Overwrites WorkingDirectory with the WOW64 system directory, where the platform has one.
+void UseWow64SystemDirectory();

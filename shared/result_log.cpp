@@ -1,14 +1,13 @@
 #include "shared/result_log.h"
 
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/own_files.h"
+#include "platform/system_facts.h"
 #include "shared/setup_state.h"
 
 int GetExecutableFileName(std::string& name) {
-    char path[kPathBufferSize] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    // A length that fills the buffer means the path was cut: its last component is not the name.
-    if (length == 0 || length >= sizeof path) return 1;
-    std::string fullPath(path, length);
+    const std::string fullPath = platform::ExecutablePath();
+    if (fullPath.empty()) return 1;
     std::size_t slash = FindLastAnsiByte(fullPath, '\\', platform::IsAnsiLeadByte);
     name = slash == std::string::npos ? fullPath : fullPath.substr(slash + 1);
     return 0;

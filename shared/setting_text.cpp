@@ -1,6 +1,6 @@
 #include "shared/setting_text.h"
 
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
 #include "shared/ansi_text.h"
 
 std::wstring WideSettingText(const std::string& value) {

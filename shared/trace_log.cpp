@@ -1,6 +1,9 @@
 #include "shared/trace_log.h"
 
-#include "platform/files_processes.h"
+#include "platform/code_pages.h"
+#include "platform/debug_output.h"
+#include "platform/handles.h"
+#include "platform/own_files.h"
 #include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"

@@ -1,6 +1,6 @@
 #include "shared/utc_time.h"
 
-#include "platform/files_processes.h"
+#include "platform/system_facts.h"
 
 std::string UtcNowText() {
     SYSTEMTIME utc{};

@@ -1,112 +1,16 @@
-#include "platform/files_processes.h"
+#include "platform/own_files.h"
 
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "platform/code_pages.h"
+#include "platform/handles.h"
 #include "platform/path_limit.h"
+#include "platform/system_facts.h"
 
 namespace platform {
-
-namespace {
-constexpr char kKernelModule[] = "kernel32";
-constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
-}  // namespace
-
-FARPROC FindKernelEntryPoint(const char* name) {
-    HMODULE kernel = GetModuleHandleA(kKernelModule);
-    return kernel == nullptr ? nullptr : GetProcAddress(kernel, name);
-}
-
-std::string SystemDirectory() {
-    char buffer[kPathBufferSize] = {};
-    UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return {};
-    return std::string(buffer, length);
-}
-
-std::string SystemFilePath(const char* fileName) {
-    std::string system = SystemDirectory();
-    if (system.empty()) return {};
-    std::string path = system + '\\' + fileName;
-    return FitsPathBuffer(path) ? path : std::string();
-}
-
-void RestrictDllSearchPath() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
-    auto setDefault = KernelEntryPoint<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
-    if (setDefault != nullptr && setDefault(kLoadLibrarySearchSystem32)) return;
-    auto setDllDirectory = KernelEntryPoint<SetDllDirectoryFn>("SetDllDirectoryA");
-    if (setDllDirectory != nullptr) setDllDirectory("");
-}
-
-namespace {
-
-// UTF-8 (which a system may choose as its ANSI code page) takes neither the no-best-fit flag nor
-// a default character; it has every character.
-DWORD NoBestFitFlags(UINT codePage) {
-    UINT actual = codePage == CP_ACP ? GetACP() : codePage == CP_OEMCP ? GetOEMCP() : codePage;
-    return actual == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-}
-
-std::string FromWide(UINT codePage, const std::wstring& text, BOOL* usedDefault) {
-    if (text.empty()) return {};
-    const int length = static_cast<int>(text.size());
-    const DWORD flags = NoBestFitFlags(codePage);
-    if (flags == 0) usedDefault = nullptr;
-    int size =
-        WideCharToMultiByte(codePage, flags, text.c_str(), length, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(codePage, flags, text.c_str(), length, &result[0], size, nullptr,
-                            usedDefault);
-    }
-    return result;
-}
-
-std::wstring ToWide(UINT codePage, const std::string& text) {
-    if (text.empty()) return {};
-    int size =
-        MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), &result[0],
-                            size);
-    }
-    return result;
-}
-
-// Exact when no default character was used and the bytes read back as the same text.
-bool FromWideExactly(UINT codePage, const std::wstring& text, std::string& converted) {
-    BOOL usedDefault = FALSE;
-    std::string result = FromWide(codePage, text, &usedDefault);
-    if (usedDefault || (result.empty() && !text.empty()) || ToWide(codePage, result) != text) {
-        return false;
-    }
-    converted = result;
-    return true;
-}
-
-}  // namespace
-
-std::string ToAnsi(const std::wstring& text) {
-    return FromWide(CP_ACP, text, nullptr);
-}
-
-bool ToAnsiExactly(const std::wstring& text, std::string& converted) {
-    return FromWideExactly(CP_ACP, text, converted);
-}
-
-bool ToOemExactly(const std::wstring& text, std::string& converted) {
-    return FromWideExactly(CP_OEMCP, text, converted);
-}
-
-std::wstring CurrentDirectory() {
-    DWORD size = GetCurrentDirectoryW(0, nullptr);
-    if (size == 0) return {};
-    std::wstring directory(size, L'\0');
-    DWORD length = GetCurrentDirectoryW(size, &directory[0]);
-    if (length == 0 || length >= size) return {};
-    directory.resize(length);
-    return directory;
-}
 
 namespace {
 
@@ -264,12 +168,28 @@ bool RemoveLinksInside(const std::wstring& folder) {
     return noLinkLeft;
 }
 
-std::wstring FromAnsi(const std::string& text) {
-    return ToWide(CP_ACP, text);
-}
+namespace {
+// The shell's source list ends in two terminators.
+constexpr std::size_t kShellSourceListSize = kPathBufferSize + 1;
+}  // namespace
 
-std::wstring FromOem(const std::string& text) {
-    return ToWide(CP_OEMCP, text);
+int DeleteTree(const char* path) {
+    char source[kShellSourceListSize] = {};
+    if (std::strlen(path) >= kPathBufferSize) return 0;
+    // Never through a link: the shell would delete what the link leads to.
+    const std::wstring widePath = FromAnsi(path);
+    const DWORD attributes = FileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (IsLink(widePath)) return RemoveMarkedLink(widePath) ? 1 : 0;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !RemoveLinksInside(widePath)) {
+        return 0;
+    }
+    std::strcpy(source, path);
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = source;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    return SHFileOperationA(&operation) == 0 ? 1 : 0;
 }
 
 }  // namespace platform

@@ -1,0 +1,81 @@
+#include "platform/system_facts.h"
+
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+#include "platform/path_limit.h"
+
+namespace platform {
+
+namespace {
+constexpr char kKernelModule[] = "kernel32";
+constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+}  // namespace
+
+FARPROC FindKernelEntryPoint(const char* name) {
+    HMODULE kernel = GetModuleHandleA(kKernelModule);
+    return kernel == nullptr ? nullptr : GetProcAddress(kernel, name);
+}
+
+std::string SystemDirectory() {
+    char buffer[kPathBufferSize] = {};
+    UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return {};
+    return std::string(buffer, length);
+}
+
+std::string SystemFilePath(const char* fileName) {
+    std::string system = SystemDirectory();
+    if (system.empty()) return {};
+    std::string path = system + '\\' + fileName;
+    return FitsPathBuffer(path) ? path : std::string();
+}
+
+void RestrictDllSearchPath() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+    auto setDefault = KernelEntryPoint<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
+    if (setDefault != nullptr && setDefault(kLoadLibrarySearchSystem32)) return;
+    auto setDllDirectory = KernelEntryPoint<SetDllDirectoryFn>("SetDllDirectoryA");
+    if (setDllDirectory != nullptr) setDllDirectory("");
+}
+
+std::wstring CurrentDirectory() {
+    DWORD size = GetCurrentDirectoryW(0, nullptr);
+    if (size == 0) return {};
+    std::wstring directory(size, L'\0');
+    DWORD length = GetCurrentDirectoryW(size, &directory[0]);
+    if (length == 0 || length >= size) return {};
+    directory.resize(length);
+    return directory;
+}
+
+std::string Wow64SystemDirectory() {
+    using GetSystemWow64DirectoryFn = UINT(WINAPI*)(LPSTR, UINT);
+    auto getWow64Directory =
+        KernelEntryPoint<GetSystemWow64DirectoryFn>("GetSystemWow64DirectoryA");
+    if (getWow64Directory == nullptr) return {};
+    char buffer[kPathBufferSize] = {};
+    UINT length = getWow64Directory(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return {};
+    return std::string(buffer, length);
+}
+
+std::string ExecutablePath() {
+    char buffer[kPathBufferSize] = {};
+    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return {};
+    return std::string(buffer, length);
+}
+
+std::vector<std::wstring> WideArguments() {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (split == nullptr) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
+    LocalFree(split);
+    return arguments;
+}
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+// System family: what the platform says about itself and this process: entry points that older
+// versions lack, system folders, the executable, the current directory, the arguments.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Looks up an entry point of kernel32 that older Windows versions lack.
+FARPROC FindKernelEntryPoint(const char* name);
+
+// The same, as the function type it has; null where the platform lacks it.
+template <typename Function>
+Function KernelEntryPoint(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(FindKernelEntryPoint(name)));
+}
+
+// The system directory, or an empty string when it does not fit a path buffer.
+std::string SystemDirectory();
+
+// A file in the system directory by its full path; empty when the path does not fit.
+std::string SystemFilePath(const char* fileName);
+
+// The system directory of 32-bit programs on 64-bit Windows; empty where the platform has none
+// or it does not fit a path buffer.
+std::string Wow64SystemDirectory();
+
+// The full path of this executable; empty when it does not fit a path buffer (a cut path's last
+// component is not the name).
+std::string ExecutablePath();
+
+// Keeps DLLs planted beside the program (a download folder) from being loaded.
+void RestrictDllSearchPath();
+
+// The current directory as the platform holds it, in wide characters; empty on failure.
+std::wstring CurrentDirectory();
+
+// The process's arguments after the program name, in wide characters as the platform splits
+// them: never through a conversion to a code page that could drop or replace a character.
+std::vector<std::wstring> WideArguments();
+
+}  // namespace platform
