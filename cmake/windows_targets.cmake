@@ -46,6 +46,7 @@ add_library(setup_core STATIC
   shared/trace_log.cpp
   payload/payload_store.cpp
   payload/cabinet_extractor.cpp
+  payload/cabinet_destination.cpp
   payload/profile_reader.cpp
   payload/installation_files.cpp
   install/cleanup.cpp
@@ -55,6 +56,7 @@ add_library(setup_core STATIC
   platform/code_pages.cpp
   platform/own_files.cpp
   platform/system_facts.cpp
+  platform/cabinet_library.cpp
   platform/machine_lock.cpp
   platform/process_launcher.cpp
 )

@@ -1,12 +1,14 @@
 // The self-removing cleanup batch: written early, started as the setup's very last act.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "payload/own_names.h"
 #include "shared/ansi_text.h"
+#include "shared/run_state.h"
 
-using NamePredicate = bool (*)(const std::string& name);
+using NamePredicate = std::function<bool(const std::string& name)>;
 
 // The batch text for working directory W and the image name, both in the code page the batch is
 // written in. Lines end in CR LF; a `%` is doubled; an image name that is not a plain file name
@@ -27,14 +29,14 @@ std::string CleanupCommandLine(const std::string& workingDirectory);
 
 // Writes delzrph.bat into the working directory, replacing an older one, read-only or not. A batch
 // that cannot be written whole (a full disk) is deleted at once.
-void WriteCleanupBatch();
+void WriteCleanupBatch(const RunInputs& run, RunOutcome& outcome);
 
 // Deletes, from within the setup, every file this run wrote and the layer folder: for a run
 // whose cleanup batch could not be written, so that a full disk is not left full.
-void RemoveWrittenFiles();
+void RemoveWrittenFiles(FileLedger& files);
 
 // Ends the run's files: for a pending restart they stay and the PC is marked (no other BIOS task
 // runs until the restart); while a program of the run still runs, what it may use stays (every
 // file, for the client module); otherwise the cleanup batch is started hidden, holding the
 // machine lock, and not waited for. Nothing is started when this run did not write the batch.
-void fn_Cleanup();
+void fn_Cleanup(const RunInputs& run, RunOutcome& outcome);

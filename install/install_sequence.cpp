@@ -8,7 +8,8 @@
 #include "platform/own_files.h"
 #include "platform/process_launcher.h"
 #include "platform/services.h"
-#include "shared/setup_state.h"
+#include "shared/file_names.h"
+#include "shared/run_state.h"
 #include "shared/trace_log.h"
 
 #ifndef SETUP_CHILD_WAIT_MS
@@ -24,9 +25,11 @@ constexpr DWORD kMillisecondsPerSecond = 1000;
 constexpr char kAllFilesKept[] = "the files of this run are kept";
 
 constexpr char kServiceName[] = "hwix";
-constexpr DWORD kServiceStatusBufferSize = 8192;
 constexpr char kServiceStopper[] = "StopHWIX.exe";
-constexpr char kLayerInstaller[] = "hwixqmb\\Setup.exe";
+// Names in the working directory as the trace log shows them.
+constexpr char kCurrentFolderPrefix[] = ".\\";
+// The layer's installer, in the layer folder.
+constexpr char kLayerInstallerName[] = "Setup.exe";
 constexpr char kLayerInstallerCommandLine[] = "-l -s";
 constexpr char kStopVerb[] = "stop";
 constexpr char kStartVerb[] = "start";
@@ -79,28 +82,29 @@ void TraceChildRun(const platform::ChildWait& wait, DWORD waitMilliseconds) {
 // lock; waits for it and what it started, at most `waitMilliseconds`, and reads its exit code. A
 // child still running after the wait is left running. `tracedCommandLine` is what the trace log
 // may show of the command line.
-ChildRun RunChild(const char* applicationName, const std::string& commandLine,
+ChildRun RunChild(const RunInputs& run, const char* applicationName, const std::string& commandLine,
                   const std::string& tracedCommandLine, DWORD waitMilliseconds) {
-    ChildRun run;
+    ChildRun result;
     TraceText("child " + (applicationName != nullptr ? std::string(applicationName) + " " : "") +
               "command line: " + tracedCommandLine);
     platform::ChildProcess child;
-    if (!child.start(applicationName, commandLine, g_SetupState.WorkingDirectory.c_str(),
-                     g_SetupState.MachineLockHandle, true)) {
+    if (!child.start(applicationName, commandLine, run.WorkingDirectory.c_str(),
+                     run.MachineLockHandle, true)) {
         TraceText("child not started, error " + std::to_string(child.error()),
                   TraceRecordType::kError);
-        return run;
+        return result;
     }
     child.resume();
-    run.started = true;
-    run.wait = child.wait(waitMilliseconds);
-    TraceChildRun(run.wait, waitMilliseconds);
-    return run;
+    result.started = true;
+    result.wait = child.wait(waitMilliseconds);
+    TraceChildRun(result.wait, waitMilliseconds);
+    return result;
 }
 
 // A child that still runs keeps `kept` (a name in the working directory, or every file of the
 // run when null); the trace log says which program and what stays.
-void KeepWhileRunning(const ChildRun& run, const char* program, const char* kept) {
+void KeepWhileRunning(const ChildRun& run, const char* program, const char* kept,
+                      FileLedger& files) {
     if (!run.stillRuns()) return;
     const std::string what =
         kept != nullptr ? std::string(kept) + " is kept" : std::string(kAllFilesKept);
@@ -113,15 +117,15 @@ void KeepWhileRunning(const ChildRun& run, const char* program, const char* kept
                   TraceRecordType::kWarning);
     }
     if (kept != nullptr) {
-        KeepForRunningProgram(kept);
+        files.keepForRunningProgram(kept);
     } else {
-        g_SetupState.AllFilesKept = true;
+        files.keepAll();
     }
 }
 
 // A program this run did not write completely is never started; the trace log says why.
-bool IsOwnProgram(const char* relativePath) {
-    if (WasWrittenByThisRun(relativePath)) return true;
+bool IsOwnProgram(const char* relativePath, const FileLedger& files) {
+    if (files.wasWritten(relativePath)) return true;
     TraceText(std::string("child not started: ") + relativePath + " was not written by this run",
               TraceRecordType::kError);
     return false;
@@ -130,18 +134,19 @@ bool IsOwnProgram(const char* relativePath) {
 // Runs a program that lies in the working directory, which keeps `kept` while it runs; a path
 // that does not fit, or a file this run did not write (a leftover or planted one), fails as a
 // missing program would.
-bool RunWorkingDirectoryProgram(const char* relativePath, const std::string& commandLine,
-                                const char* kept) {
-    std::string application = WorkingPath(relativePath);
-    if (application.empty() || !IsOwnProgram(relativePath)) return false;
-    ChildRun run = RunChild(application.c_str(), commandLine, commandLine, kChildWaitMilliseconds);
-    KeepWhileRunning(run, relativePath, kept);
-    return run.started && run.wait.endedInTime;
+bool RunWorkingDirectoryProgram(const RunInputs& run, FileLedger& files, const char* relativePath,
+                                const std::string& commandLine, const char* kept) {
+    std::string application = WorkingPath(run, relativePath);
+    if (application.empty() || !IsOwnProgram(relativePath, files)) return false;
+    ChildRun child =
+        RunChild(run, application.c_str(), commandLine, commandLine, kChildWaitMilliseconds);
+    KeepWhileRunning(child, relativePath, kept, files);
+    return child.started && child.wait.endedInTime;
 }
 
 // The package's wait for its client module, or the setup's own.
-DWORD ClientWaitMilliseconds() {
-    const int seconds = g_SetupState.Settings.clientWaitSeconds;
+DWORD ClientWaitMilliseconds(const PackageSettings& settings) {
+    const int seconds = settings.clientWaitSeconds;
     return seconds != 0 ? static_cast<DWORD>(seconds) * kMillisecondsPerSecond
                         : kChildWaitMilliseconds;
 }
@@ -161,41 +166,44 @@ int IsInstrumentationServiceRunning() {
     if (manager.get() == nullptr) return 0;
     platform::ServiceHandle service(OpenServiceA(manager.get(), kServiceName, GENERIC_READ));
     if (service.get() == nullptr) return 0;
-    alignas(SERVICE_STATUS_PROCESS) BYTE buffer[kServiceStatusBufferSize] = {};
+    SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    BOOL queried =
-        QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, buffer, sizeof buffer, &needed);
+    BOOL queried = QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                        reinterpret_cast<BYTE*>(&status), sizeof status, &needed);
     if (!queried) return 0;
-    const auto* status = reinterpret_cast<const SERVICE_STATUS_PROCESS*>(buffer);
-    return status->dwCurrentState == SERVICE_STOPPED ? 0 : queried;
+    return status.dwCurrentState == SERVICE_STOPPED ? 0 : queried;
 }
 
-int RunServiceStopper(const char* verb) {
-    return RunWorkingDirectoryProgram(kServiceStopper, std::string(" ") + verb, kServiceStopper)
+int RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files) {
+    return RunWorkingDirectoryProgram(run, files, kServiceStopper, std::string(" ") + verb,
+                                      kServiceStopper)
                ? 0
                : kServiceStopperFailed;
 }
 
-int InstallInstrumentationLayer() {
-    return RunWorkingDirectoryProgram(kLayerInstaller, kLayerInstallerCommandLine, kLayerFolder)
+int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files) {
+    const std::string installer = std::string(kLayerFolderName) + '\\' + kLayerInstallerName;
+    const std::string folder = std::string(kCurrentFolderPrefix) + kLayerFolderName;
+    return RunWorkingDirectoryProgram(run, files, installer.c_str(), kLayerInstallerCommandLine,
+                                      folder.c_str())
                ? 0
                : kLayerInstallFailed;
 }
 
-int RunClientModule(const char* text) {
-    const char* module = ClientModuleFileName(g_SetupState.Is64BitWindows != 0);
-    std::string modulePath = WorkingPath(module);
-    if (modulePath.empty() || !IsOwnProgram(module)) return kNoExitCode;
+int RunClientModule(const char* text, const RunInputs& run, FileLedger& files) {
+    const char* module = ClientModuleFileName(run.Is64BitWindows);
+    std::string modulePath = WorkingPath(run, module);
+    if (modulePath.empty() || !IsOwnProgram(module, files)) return kNoExitCode;
     // The caller's arguments may hold secrets (a BIOS password): the trace log shows them only
     // when the package's maker asked for it.
-    const char* traced = g_SetupState.Settings.traceArguments ? text : nullptr;
-    ChildRun run =
-        RunChild(nullptr, ClientModuleCommandLine(modulePath, text),
+    const char* traced = run.Settings.traceArguments ? text : nullptr;
+    ChildRun client =
+        RunChild(run, nullptr, ClientModuleCommandLine(modulePath, text),
                  ClientModuleCommandLine(modulePath, traced) + WithheldArguments(text, traced),
-                 ClientWaitMilliseconds());
-    KeepWhileRunning(run, module, nullptr);
-    if (!run.started || !run.wait.exitCodeKnown) return kNoExitCode;
-    return static_cast<int>(run.wait.exitCode);
+                 ClientWaitMilliseconds(run.Settings));
+    KeepWhileRunning(client, module, nullptr, files);
+    if (!client.started || !client.wait.exitCodeKnown) return kNoExitCode;
+    return static_cast<int>(client.wait.exitCode);
 }
 
 int CheckRebootMarker() {
@@ -213,36 +221,38 @@ int CheckRebootMarker() {
     return 1;
 }
 
-int fn_Install(const char* text) {
+int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome) {
     // A child that could not be named in full must never be started by a cut path.
-    if (!PayloadPathsFit()) {
-        platform::DebugText(
-            g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed : kDirectoryTooLong,
-            platform::Severity::kFailure);
+    if (!PayloadPathsFit(run)) {
+        platform::DebugText(run.WorkingDirectoryUnnamed ? kDirectoryUnnamed : kDirectoryTooLong,
+                            platform::Severity::kFailure);
         return kExitClientModuleFailed;
     }
     const bool serviceActive = IsInstrumentationServiceRunning() != 0;
-    WriteCleanupBatch();
+    WriteCleanupBatch(run, outcome);
     // A BIOS task never runs from a payload known to be incomplete, nor where its files could not
     // be removed afterwards (a full disk); what was written is removed.
-    if (!g_SetupState.PayloadComplete || !g_SetupState.CleanupBatchWritten) {
-        platform::DebugText(g_SetupState.PayloadComplete ? kBatchNotWritten : kPayloadIncomplete,
+    if (!outcome.PayloadComplete || !outcome.CleanupBatchWritten) {
+        platform::DebugText(outcome.PayloadComplete ? kBatchNotWritten : kPayloadIncomplete,
                             platform::Severity::kFailure);
-        if (!g_SetupState.CleanupBatchWritten) RemoveWrittenFiles();
+        if (!outcome.CleanupBatchWritten) RemoveWrittenFiles(outcome.Files);
         return kExitClientModuleFailed;
     }
+    FileLedger& files = outcome.Files;
     if (serviceActive) {
         platform::DebugText(kAlreadyInstalled);
-        Report(RunServiceStopper(kStopVerb) != 0, kStopFailed, kStopSucceeded);
+        Report(RunServiceStopper(kStopVerb, run, files) != 0, kStopFailed, kStopSucceeded);
     } else {
         platform::DebugText(kNotInstalled);
     }
-    Report(InstallInstrumentationLayer() != 0, kInstallFailed, kInstallSucceeded);
-    if (serviceActive) Report(RunServiceStopper(kStartVerb) != 0, kStartFailed, kStartSucceeded);
+    Report(InstallInstrumentationLayer(run, files) != 0, kInstallFailed, kInstallSucceeded);
+    if (serviceActive) {
+        Report(RunServiceStopper(kStartVerb, run, files) != 0, kStartFailed, kStartSucceeded);
+    }
     // Never under a layer installer that still runs: a later run removes it.
-    if (!IsKeptForRunningProgram(kLayerFolder)) platform::DeleteTree(kLayerFolder);
-    int code = RunClientModule(text);
+    if (!files.isKept(kLayerFolderName)) platform::DeleteTree(kLayerFolderName);
+    int code = RunClientModule(text, run, files);
     Report(code != 0, kClientFailed, kClientSucceeded);
-    if (CheckRebootMarker() == 1) g_SetupState.RebootPending = 1;
+    if (CheckRebootMarker() == 1) outcome.RebootPending = true;
     return code != 0 ? kExitClientModuleFailed : kExitSuccess;
 }

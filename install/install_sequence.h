@@ -5,25 +5,26 @@
 #include <string>
 
 #include "payload/own_names.h"
+#include "shared/run_state.h"
 
 // Returns 0 when the client module succeeded, 3 otherwise; nothing is started (and 3 returned)
 // when the payload is incomplete or the cleanup batch could not be written.
-int fn_Install(const char* text);
+int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome);
 
 // Non-zero when the service "hwix" exists and is in any state but stopped.
 int IsInstrumentationServiceRunning();
 
 // 0 when StopHWIX.exe (as this run wrote it) was started with the verb and ended within the
 // wait, else 5.
-int RunServiceStopper(const char* verb);
+int RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files);
 
 // 0 when the layer's Setup.exe (as this run wrote it) was started and ended within the wait,
 // else 1.
-int InstallInstrumentationLayer();
+int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files);
 
 // The client module's exit code, or 1 when this run did not write it or the platform reports
 // none.
-int RunClientModule(const char* text);
+int RunClientModule(const char* text, const RunInputs& run, FileLedger& files);
 
 // 1 when the reboot marker was present (it is deleted), else 0.
 int CheckRebootMarker();

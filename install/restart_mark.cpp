@@ -2,7 +2,7 @@
 
 #include "platform/registry.h"
 #include "shared/result_log.h"
-#include "shared/setup_state.h"
+#include "shared/run_state.h"
 #include "shared/trace_log.h"
 #include "shared/utc_time.h"
 
@@ -33,8 +33,8 @@ std::string ReadText(HKEY key, const char* name) {
 
 // The mark's key, created volatile below a parent made lasting first: a volatile parent would
 // take the result records (which must last) with it at restart and refuse them until then.
-LONG CreateMarkKey(platform::RegistryKey& mark) {
-    const REGSAM view = View(g_SetupState.Is64BitWindows != 0);
+LONG CreateMarkKey(platform::RegistryKey& mark, bool windows64) {
+    const REGSAM view = View(windows64);
     platform::RegistryKey parent;
     LONG status =
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkParentKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -58,15 +58,15 @@ bool FindRestartMark(bool windows64, RestartMark& mark) {
     return true;
 }
 
-void WriteRestartMark() {
+void WriteRestartMark(const RunInputs& run) {
     std::string package;
     if (GetExecutableFileName(package) != 0) package.clear();
     platform::RegistryKey mark;
-    LONG status = CreateMarkKey(mark);
+    LONG status = CreateMarkKey(mark, run.Is64BitWindows);
     if (status == ERROR_SUCCESS)
         status = platform::SetRegistryText(mark.get(), kPackageValue, package);
     if (status == ERROR_SUCCESS) {
-        status = platform::SetRegistryText(mark.get(), kFolderValue, g_SetupState.WorkingDirectory);
+        status = platform::SetRegistryText(mark.get(), kFolderValue, run.WorkingDirectory);
     }
     if (status == ERROR_SUCCESS)
         status = platform::SetRegistryText(mark.get(), kMarkedValue, UtcNowText());

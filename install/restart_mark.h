@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "shared/run_state.h"
+
 // Where the mark lives under HKEY_LOCAL_MACHINE: beside the result records, not among them.
 constexpr char kRestartMarkKey[] = "SOFTWARE\\Corvane\\BIOS task restart pending";
 
@@ -20,4 +22,4 @@ bool FindRestartMark(bool windows64, RestartMark& mark);
 
 // Marks the PC for this run; a mark that cannot be written is a trace record and changes nothing
 // else.
-void WriteRestartMark();
+void WriteRestartMark(const RunInputs& run);

@@ -5,11 +5,25 @@
 #include "pack/little_endian.h"
 #include "payload/cabinet_text.h"
 #include "shared/ansi_text.h"
+#include "shared/file_names.h"
 
 namespace {
 
+// The cabinet header (CFHEADER): its fields' offsets and widths.
 constexpr std::size_t kHeaderSize = 36;
+constexpr std::uint32_t kSignature = 0x4643534D;  // "MSCF"
+constexpr std::size_t kSignatureAt = 0;
+constexpr std::size_t kCabinetSizeAt = 8;
+constexpr std::size_t kFirstEntryAt = 16;
+constexpr std::size_t kEntryCountAt = 28;
+constexpr std::size_t kFlagsAt = 30;
+constexpr std::size_t kReserveSizesLength = 4;  // present when kReserveFlag is set
+// An entry's header (CFFILE), followed by its NUL-terminated name.
 constexpr std::size_t kFileHeaderSize = 16;
+constexpr std::size_t kEntryFolderAt = 8;
+constexpr std::size_t kEntryAttributesAt = 14;
+constexpr int kWord = 2;
+constexpr int kDoubleWord = 4;
 constexpr std::uint32_t kPreviousFlag = 0x0001;
 constexpr std::uint32_t kNextFlag = 0x0002;
 constexpr std::uint32_t kReserveFlag = 0x0004;
@@ -31,31 +45,30 @@ bool ReadName(const unsigned char* data, std::size_t size, std::size_t at, std::
     return false;
 }
 
-// As Windows compares file names: trailing dots and blanks dropped, ASCII letters folded.
-std::string FoldedName(const std::string& name) {
-    std::string folded = WithoutTrailingDotsAndBlanks(name);
-    for (char& c : folded) c = FoldAsciiLetter(c);
-    return folded;
-}
-
 }  // namespace
 
 std::string CheckKitCabinet(const unsigned char* data, std::size_t size,
                             std::vector<std::string>& names) {
     names.clear();
-    if (size < kHeaderSize || Read(data, 0, 4) != 0x4643534D) return "it is not a cabinet";
-    if (Read(data, 8, 4) != size) return "its length is not the one its header states";
-    const std::uint32_t flags = Read(data, 30, 2);
+    if (size < kHeaderSize || Read(data, kSignatureAt, kDoubleWord) != kSignature) {
+        return "it is not a cabinet";
+    }
+    if (Read(data, kCabinetSizeAt, kDoubleWord) != size) {
+        return "its length is not the one its header states";
+    }
+    const std::uint32_t flags = Read(data, kFlagsAt, kWord);
     if ((flags & (kPreviousFlag | kNextFlag)) != 0) {
         return "it is part of a cabinet set (continued in or from another cabinet)";
     }
-    std::size_t at = Read(data, 16, 4);
-    const std::uint32_t count = Read(data, 28, 2);
-    if ((flags & kReserveFlag) != 0 && size < kHeaderSize + 4) return "its header is cut short";
+    std::size_t at = Read(data, kFirstEntryAt, kDoubleWord);
+    const std::uint32_t count = Read(data, kEntryCountAt, kWord);
+    if ((flags & kReserveFlag) != 0 && size < kHeaderSize + kReserveSizesLength) {
+        return "its header is cut short";
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
         if (at > size || size - at < kFileHeaderSize) return "its entry list is cut short";
-        const std::uint32_t folder = Read(data, at + 8, 2);
-        const std::uint32_t attributes = Read(data, at + 14, 2);
+        const std::uint32_t folder = Read(data, at + kEntryFolderAt, kWord);
+        const std::uint32_t attributes = Read(data, at + kEntryAttributesAt, kWord);
         std::string name;
         if (!ReadName(data, size, at + kFileHeaderSize, name)) return "an entry name is cut short";
         std::wstring wide;
@@ -74,7 +87,7 @@ std::string CheckKitCabinet(const unsigned char* data, std::size_t size,
 
 bool HoldsEntry(const std::vector<std::string>& names, const std::string& wanted) {
     for (const std::string& name : names) {
-        if (FoldedName(name) == FoldedName(wanted)) return true;
+        if (ComparableName(name) == ComparableName(wanted)) return true;
     }
     return false;
 }

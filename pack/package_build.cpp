@@ -10,6 +10,7 @@
 #include "payload/profile_reader.h"
 #include "platform/code_pages.h"
 #include "platform/mapped_files.h"
+#include "platform/path_limit.h"
 #include "platform/resources.h"
 #include "shared/ansi_text.h"
 #include "shared/package_settings.h"
@@ -333,7 +334,7 @@ std::string CheckWrittenPackage(const std::string& path, const unsigned char* te
 std::string WritePackage(const PackOptions& options, const std::vector<Input>& inputs,
                          const unsigned char* templateData,
                          const std::vector<PeResource>& templateEntries) {
-    char temporary[MAX_PATH] = {};
+    char temporary[kPathBufferSize] = {};
     if (GetTempFileNameA(DirectoryOf(options.out).c_str(), kTemporaryPrefix, 0, temporary) == 0) {
         return "cannot write into the folder of " + options.out;
     }

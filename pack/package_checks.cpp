@@ -7,7 +7,9 @@
 #include "platform/code_pages.h"
 #include "platform/handles.h"
 #include "platform/mapped_files.h"
+#include "platform/path_limit.h"
 #include "shared/ansi_text.h"
+#include "shared/file_names.h"
 
 namespace {
 
@@ -24,12 +26,10 @@ constexpr RequiredProgram kRequiredPrograms[] = {
 };
 
 std::string FullPathFolded(const std::string& path) {
-    char full[MAX_PATH] = {};
+    char full[kPathBufferSize] = {};
     DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     std::string folded = length > 0 && length < sizeof full ? std::string(full, length) : path;
-    folded = WithoutTrailingDotsAndBlanks(folded);
-    for (char& c : folded) c = c == '/' ? '\\' : FoldAsciiLetter(c);
-    return folded;
+    return ComparableName(folded);
 }
 
 bool SameFileIdentity(const std::string& a, const std::string& b) {

@@ -10,6 +10,7 @@
 #include "payload/profile_reader.h"
 #include "platform/code_pages.h"
 #include "platform/mapped_files.h"
+#include "platform/path_limit.h"
 #include "platform/resources.h"
 #include "shared/package_settings.h"
 
@@ -58,8 +59,8 @@ const PeResource* EffectiveProfile(const std::vector<PeResource>& entries) {
 }
 
 std::string ImageNameText(const unsigned char* data, const PeResource& profile) {
-    char directory[MAX_PATH] = {};
-    char path[MAX_PATH] = {};
+    char directory[kPathBufferSize] = {};
+    char path[kPathBufferSize] = {};
     if (GetTempPathA(sizeof directory, directory) == 0 ||
         GetTempFileNameA(directory, kTemporaryPrefix, 0, path) == 0) {
         return "unknown (no temporary file)";

@@ -11,11 +11,10 @@
 #include "platform/debug_output.h"
 #include "platform/own_files.h"
 #include "shared/result_log.h"
-#include "shared/setup_state.h"
+#include "shared/run_state.h"
 
 namespace {
 
-constexpr char kLayerPrefix[] = ".\\hwixqmb\\";
 constexpr char kWorkingPrefix[] = ".\\";
 constexpr char kProfileFile[] = "profile.xml";
 
@@ -72,48 +71,48 @@ constexpr PlainFileStep kToolFiles[] = {
 };
 
 // Writes the archive and unpacks it; true when both worked.
-bool WriteAndExtract(const CabinetStep& step, const char* destinationPrefix) {
-    return fn_CreateFileFromResource(step.entry, step.writtenAs) == 0 &&
-           ExtractCabinet(step.archive, destinationPrefix) == 1;
+bool WriteAndExtract(const CabinetStep& step, const char* destinationPrefix, FileLedger& files) {
+    return fn_CreateFileFromResource(step.entry, step.writtenAs, files) == 0 &&
+           ExtractCabinet(step.archive, destinationPrefix, files) == 1;
 }
 
-bool UnpackLayer(const CabinetStep& step) {
+bool UnpackLayer(const CabinetStep& step, FileLedger& files) {
     platform::RemoveOwnFile(step.archive);
     // A leftover folder that cannot be removed (a link, or a link inside it) is never unpacked
     // into.
-    platform::DeleteTree(kLayerFolder);
-    if (platform::FileAttributes(kLayerFolder) != INVALID_FILE_ATTRIBUTES) {
+    platform::DeleteTree(kLayerFolderName);
+    if (platform::FileAttributes(kLayerFolderName) != INVALID_FILE_ATTRIBUTES) {
         platform::DebugText(kLayerFolderNotRemoved, platform::Severity::kFailure);
         return false;
     }
-    bool unpacked = WriteAndExtract(step, kLayerPrefix);
+    const std::string layerPrefix = std::string(kWorkingPrefix) + kLayerFolderName + '\\';
+    bool unpacked = WriteAndExtract(step, layerPrefix.c_str(), files);
     platform::RemoveOwnFile(step.archive);
     return unpacked;
 }
 
 // Skipped after an earlier failure, but its archive is still removed.
-bool UnpackIntoWorkingDirectory(const CabinetStep& step, bool earlierFailed) {
+bool UnpackIntoWorkingDirectory(const CabinetStep& step, bool earlierFailed, FileLedger& files) {
     bool unpacked = false;
     if (!earlierFailed) {
         platform::RemoveOwnFile(step.archive);
         platform::RemoveOwnFile(step.previousFile);
-        unpacked = WriteAndExtract(step, kWorkingPrefix);
+        unpacked = WriteAndExtract(step, kWorkingPrefix, files);
     }
     platform::RemoveOwnFile(step.archive);
     return unpacked;
 }
 
-bool UnpackCabinets() {
-    const bool windows64 = g_SetupState.Is64BitWindows != 0;
-    bool ok = UnpackLayer(windows64 ? kLayer64 : kLayer32);
-    ok = UnpackIntoWorkingDirectory(windows64 ? kClient64 : kClient32, !ok);
-    ok = UnpackIntoWorkingDirectory(kStandaloneService, !ok);
+bool UnpackCabinets(bool windows64, FileLedger& files) {
+    bool ok = UnpackLayer(windows64 ? kLayer64 : kLayer32, files);
+    ok = UnpackIntoWorkingDirectory(windows64 ? kClient64 : kClient32, !ok, files);
+    ok = UnpackIntoWorkingDirectory(kStandaloneService, !ok, files);
     return ok;
 }
 
-bool WritePlainFile(const PlainFileStep& step) {
+bool WritePlainFile(const PlainFileStep& step, FileLedger& files) {
     platform::RemoveOwnFile(step.deletedFirst);
-    return fn_CreateFileFromResource(step.entry, step.writtenAs) == 0;
+    return fn_CreateFileFromResource(step.entry, step.writtenAs, files) == 0;
 }
 
 // A name from the profile must never reach another directory or a device, replace or remove a
@@ -127,58 +126,60 @@ bool IsAcceptableImageName(const std::wstring& wideName, const std::string& name
            !IsSetupOwnName(name, executableName, platform::IsAnsiLeadByte);
 }
 
-bool WriteBiosImage() {
-    if (!GetBiosImageName(kProfileFile, g_SetupState.BiosImageName)) {
+// The image is written under the name the profile gives. `imageName` is what the cleanup batch
+// names: the profile's name (or the default one) unless it was refused.
+bool WriteBiosImage(const RunInputs& run, std::wstring& imageName, FileLedger& files) {
+    if (!GetBiosImageName(kProfileFile, imageName)) {
         platform::DebugText(kNoImageName, platform::Severity::kFailure);
         return false;
     }
     std::string name;
-    const bool exact = platform::ToAnsiExactly(g_SetupState.BiosImageName, name);
-    if (!exact) name = platform::ToAnsi(g_SetupState.BiosImageName);
+    const bool exact = platform::ToAnsiExactly(imageName, name);
+    if (!exact) name = platform::ToAnsi(imageName);
     platform::DebugText(kImageNameLine + name);
-    if (!exact || !IsAcceptableImageName(g_SetupState.BiosImageName, name)) {
+    if (!exact || !IsAcceptableImageName(imageName, name)) {
         platform::DebugText(kImageNameRefused, platform::Severity::kFailure);
-        g_SetupState.BiosImageName.clear();  // the batch gets no line for it
+        imageName.clear();  // the batch gets no line for it
         return false;
     }
-    if (WorkingPath(name).empty()) {
+    if (WorkingPath(run, name).empty()) {
         platform::DebugText(kImagePathTooLong, platform::Severity::kFailure);
         return false;
     }
     platform::RemoveOwnFile(name.c_str());
-    return fn_CreateFileFromResource(kPayloadBiosImage, name.c_str()) == 0;
+    return fn_CreateFileFromResource(kPayloadBiosImage, name.c_str(), files) == 0;
 }
 
-bool WritePlainFiles() {
+bool WritePlainFiles(const RunInputs& run, RunOutcome& outcome) {
     for (const PlainFileStep& step : kDataFiles) {
-        if (!WritePlainFile(step)) return false;
+        if (!WritePlainFile(step, outcome.Files)) return false;
     }
-    if (!WriteBiosImage()) return false;
+    if (!WriteBiosImage(run, outcome.BiosImageName, outcome.Files)) return false;
     for (const PlainFileStep& step : kToolFiles) {
-        if (!WritePlainFile(step)) return false;
+        if (!WritePlainFile(step, outcome.Files)) return false;
     }
     return true;
 }
 
 }  // namespace
 
-bool PayloadPathsFit() {
-    return !WorkingPath(kLongestWorkingName).empty();
+bool PayloadPathsFit(const RunInputs& run) {
+    return !WorkingPath(run, kLongestWorkingName).empty();
 }
 
-int fn_CreateInstallationFiles() {
+int fn_CreateInstallationFiles(const RunInputs& run, RunOutcome& outcome) {
     // Nothing is written where not every file could be named, run and removed again.
-    const bool pathsFit = PayloadPathsFit();
+    const bool pathsFit = PayloadPathsFit(run);
     if (!pathsFit) {
-        platform::DebugText(
-            g_SetupState.WorkingDirectoryUnnamed ? kDirectoryUnnamed : kDirectoryTooLong,
-            platform::Severity::kFailure);
+        platform::DebugText(run.WorkingDirectoryUnnamed ? kDirectoryUnnamed : kDirectoryTooLong,
+                            platform::Severity::kFailure);
     }
-    if (!pathsFit || !UnpackCabinets() || !WritePlainFiles()) {
+    if (!pathsFit || !UnpackCabinets(run.Is64BitWindows, outcome.Files) ||
+        !WritePlainFiles(run, outcome)) {
         platform::DebugText(kNotAllCreated, platform::Severity::kFailure);
         return kExitFilesNotCreated;
     }
-    g_SetupState.PayloadComplete = 1;
+    outcome.PayloadComplete = true;
     platform::DebugText(kAllCreated);
     return kExitSuccess;
 }

@@ -1,12 +1,12 @@
 // Lays the whole payload out in the current directory.
 #pragma once
 
-// The folder the instrumentation layer is unpacked into, relative to the working directory.
-constexpr char kLayerFolder[] = ".\\hwixqmb";
+#include "shared/run_state.h"
 
-// Returns 0 when every payload file is in place (and notes that the payload is complete), 2
-// otherwise.
-int fn_CreateInstallationFiles();
+// Returns 0 when every payload file is in place (and notes in `outcome` that the payload is
+// complete), 2 otherwise. What was written is in `outcome.Files`; the BIOS image's name, unless it
+// was refused, in `outcome.BiosImageName`.
+int fn_CreateInstallationFiles(const RunInputs& run, RunOutcome& outcome);
 
 // True when every path the setup builds under the working directory fits a path buffer.
-bool PayloadPathsFit();
+bool PayloadPathsFit(const RunInputs& run);

@@ -3,25 +3,8 @@
 #include <vector>
 
 #include "payload/payload_store.h"
+#include "shared/file_names.h"
 #include "shared/result_log.h"
-
-namespace {
-
-// The name as Windows compares it: trailing dots and blanks dropped, ASCII letters folded, the
-// trail bytes of double-byte characters kept as they are.
-std::string ComparableName(const std::string& name, LeadBytePredicate isLeadByte) {
-    std::string folded = WithoutTrailingDotsAndBlanks(name);
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-        if (IsDoubleByteAt(folded, i, isLeadByte)) {
-            ++i;
-        } else {
-            folded[i] = FoldAsciiLetter(folded[i]);
-        }
-    }
-    return folded;
-}
-
-}  // namespace
 
 bool IsSetupOwnName(const std::string& name, const std::string& executableName,
                     LeadBytePredicate isLeadByte) {

@@ -4,7 +4,7 @@
 #include "platform/debug_output.h"
 #include "platform/own_files.h"
 #include "platform/resources.h"
-#include "shared/setup_state.h"
+#include "shared/run_state.h"
 #include "shared/trace_log.h"
 
 namespace {
@@ -21,7 +21,7 @@ int Fail(const char* message) {
 }
 }  // namespace
 
-int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
+int fn_CreateFileFromResource(unsigned short id, const char* fileName, FileLedger& files) {
     HMODULE module = GetModuleHandleA(nullptr);
     if (module == nullptr) return Fail(kNoModule);
     HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), platform::kPayloadResourceType);
@@ -41,8 +41,7 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName) {
         case platform::NewFileResult::kWritten:
             break;
     }
-    RecordWrittenFile(fileName);
-    g_SetupState.WrittenPaths.push_back(platform::FromAnsi(fileName));
+    files.recordFile(platform::FromAnsi(fileName));
     TraceText("payload entry " + std::to_string(id) + " written as " + fileName + ", " +
               std::to_string(size) + " bytes");
     return 0;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "shared/run_state.h"
+
 enum PayloadId : unsigned short {
     kPayloadClientModule64Cab = 103,
     kPayloadLayer64Cab = 104,
@@ -38,9 +40,8 @@ const PayloadEntryInfo* FindPayloadEntry(unsigned id);
 // Writes entry `id` byte for byte to `fileName` (relative names resolve against the current
 // directory), created anew: an old file of that name, read-only or not, is deleted first, a link
 // is removed itself or, where it cannot be, left and the write fails. Returns 0 when the file was
-// written completely (and records it as written by this run), 1 on failure; a file cut short is
-// deleted.
-int fn_CreateFileFromResource(unsigned short id, const char* fileName);
+// written completely (and records it in `files`), 1 on failure; a file cut short is deleted.
+int fn_CreateFileFromResource(unsigned short id, const char* fileName, FileLedger& files);
 
 // The language of the settings entry: the setup honours and the builder lists exactly the
 // language-neutral entry 119; one in another language is ignored by both.

@@ -4,6 +4,7 @@
 
 #include "payload/xml_document.h"
 #include "platform/code_pages.h"
+#include "platform/debug_output.h"
 #include "platform/com_xml.h"
 
 namespace {
@@ -102,7 +103,7 @@ bool GetBiosImageName(const char* profilePath, std::wstring& name) {
         return read;
     } catch (...) {
         // The references taken so far were released while the stack unwound.
-        OutputDebugStringW(kUnknownException);
+        platform::DebugText(kUnknownException, platform::Severity::kFailure);
         return true;
     }
 }

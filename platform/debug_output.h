@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/code_pages.h"
+
 namespace platform {
 
 // What a debug text reports, as its sender knows it: the debug output shows only the text, the
@@ -21,6 +23,11 @@ inline void DebugText(const char* text, Severity severity = Severity::kInformati
 }
 inline void DebugText(const std::string& text, Severity severity = Severity::kInformation) {
     DebugText(text.c_str(), severity);
+}
+// A wide text goes to the debug output as it is; the trace log records its ANSI form.
+inline void DebugText(const wchar_t* text, Severity severity) {
+    OutputDebugStringW(text);
+    if (g_DebugTextObserver != nullptr) g_DebugTextObserver(ToAnsi(text).c_str(), severity);
 }
 
 }  // namespace platform

@@ -1,9 +1,9 @@
 #include "platform/system_facts.h"
 
-// shellapi.h needs windows.h first.
-#include <shellapi.h>
-
 #include "platform/path_limit.h"
+
+// The path limit that code without Windows headers uses is the platform's own.
+static_assert(kPathBufferSize == MAX_PATH, "the platform's path limit");
 
 namespace platform {
 
@@ -66,16 +66,6 @@ std::string ExecutablePath() {
     DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
     if (length == 0 || length >= sizeof buffer) return {};
     return std::string(buffer, length);
-}
-
-std::vector<std::wstring> WideArguments() {
-    std::vector<std::wstring> arguments;
-    int count = 0;
-    LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (split == nullptr) return arguments;
-    for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
-    LocalFree(split);
-    return arguments;
 }
 
 }  // namespace platform

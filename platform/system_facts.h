@@ -3,6 +3,8 @@
 #pragma once
 
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -39,7 +41,16 @@ void RestrictDllSearchPath();
 std::wstring CurrentDirectory();
 
 // The process's arguments after the program name, in wide characters as the platform splits
-// them: never through a conversion to a code page that could drop or replace a character.
-std::vector<std::wstring> WideArguments();
+// them: never through a conversion to a code page that could drop or replace a character. Inline,
+// so that only the builder, which reads its arguments so, imports the shell's splitter.
+inline std::vector<std::wstring> WideArguments() {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (split == nullptr) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
+    LocalFree(split);
+    return arguments;
+}
 
 }  // namespace platform

@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "shared/run_state.h"
+
 // Writes ExitCode, RebootPending, Finished and Package under the package's result key (in the
 // 64-bit view on 64-bit Windows); nothing when the package has no key. A failure is a trace
 // record and changes nothing else.
-void WriteResultRecord(int exitCode);
+void WriteResultRecord(int exitCode, const RunInputs& run, bool rebootPending);

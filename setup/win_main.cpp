@@ -8,13 +8,14 @@
 #include "platform/code_pages.h"
 #include "platform/debug_output.h"
 #include "platform/machine_lock.h"
+#include "platform/path_limit.h"
 #include "platform/system_facts.h"
 #include "setup/command_line_options.h"
 #include "setup/result_record.h"
 #include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
-#include "shared/setup_state.h"
+#include "shared/run_state.h"
 #include "shared/trace_log.h"
 
 namespace {
@@ -40,48 +41,46 @@ constexpr char kRestartPendingFormat[] =
 // A 64-bit build runs only on 64-bit Windows, natively: it has no WOW64 to ask or to undo.
 constexpr bool kNative64BitBuild = sizeof(void*) == 8;
 
-void ReadOptions(CommandLineOptions& options) {
+void ReadOptions(CommandLineOptions& options, RunInputs& run) {
     for (int i = 0; i < options.GetCount(); ++i) {
         std::string name = options.GetName(i);
         if (name == kWriteLogOption) {
-            g_SetupState.WriteLog = 1;
+            run.WriteLog = true;
         } else if (name == kExtractOnlyOption) {
-            g_SetupState.ExtractOnly = 1;
+            run.ExtractOnly = true;
         }
     }
 }
 
 // A package without settings runs as it always did; one whose settings cannot be read too.
-void ReadPackageSettings() {
+void ReadPackageSettings(PackageSettings& settings) {
     std::string text;
     if (!ReadPayloadText(kPayloadSettings, kSettingsLanguage, text)) return;
     SettingsFault fault;
-    if (!ParsePackageSettings(text, g_SetupState.Settings, fault)) {
+    if (!ParsePackageSettings(text, settings, fault)) {
         platform::DebugText(kSettingsIgnored, platform::Severity::kWarning);
         return;
     }
-    if (WritesTraceLog(g_SetupState.Settings)) StartTraceLog();
+    if (WritesTraceLog(settings)) StartTraceLog();
 }
 
 // Exit code 0 of a task that goes on after a restart becomes the package's reboot exit code,
 // so that a deployment system schedules the restart.
-int WithRebootExitCode(int result) {
-    const int rebootExitCode = g_SetupState.Settings.rebootExitCode;
-    return result == kExitSuccess && g_SetupState.RebootPending && rebootExitCode != 0
-               ? rebootExitCode
-               : result;
+int WithRebootExitCode(int result, const PackageSettings& settings, bool rebootPending) {
+    const int rebootExitCode = settings.rebootExitCode;
+    return result == kExitSuccess && rebootPending && rebootExitCode != 0 ? rebootExitCode : result;
 }
 
 // The current directory, read in wide characters: the ANSI reading would give a lookalike
 // (another folder) for a character the code page lacks. It stays unresolved unless it has an
 // exact name in the ANSI code page (for paths) and the OEM code page (for the cleanup batch).
-std::string ExactWorkingDirectory() {
+std::string ExactWorkingDirectory(bool& unnamed) {
     std::wstring current = platform::CurrentDirectory();
     std::string ansi;
     std::string oem;
     if (current.empty()) return {};
     if (!platform::ToAnsiExactly(current, ansi) || !platform::ToOemExactly(current, oem)) {
-        g_SetupState.WorkingDirectoryUnnamed = 1;
+        unnamed = true;
         return {};
     }
     // A directory that does not fit stays unresolved; every later path then fails to fit too.
@@ -90,14 +89,14 @@ std::string ExactWorkingDirectory() {
 
 // Current directory, or the WOW64 system directory when a 32-bit process on 64-bit Windows
 // was started in the system directory (which the file system redirects there).
-void ResolveWorkingDirectory() {
-    g_SetupState.WorkingDirectory = ExactWorkingDirectory();
+void ResolveWorkingDirectory(RunInputs& run) {
+    run.WorkingDirectory = ExactWorkingDirectory(run.WorkingDirectoryUnnamed);
     std::string system = platform::SystemDirectory();
-    if (!kNative64BitBuild && g_SetupState.Is64BitWindows && !system.empty() &&
-        system == g_SetupState.WorkingDirectory) {
-        UseWow64SystemDirectory();
+    if (!kNative64BitBuild && run.Is64BitWindows && !system.empty() &&
+        system == run.WorkingDirectory) {
+        UseWow64SystemDirectory(run.WorkingDirectory);
     }
-    std::string& directory = g_SetupState.WorkingDirectory;
+    std::string& directory = run.WorkingDirectory;
     if (!directory.empty() && directory.back() == '\\') directory.pop_back();
 }
 
@@ -125,21 +124,17 @@ bool MayRunNow(const platform::MachineLock& lock) {
 
 }  // namespace
 
-int fn_CheckOS() {
+int fn_CheckOS(bool& is64BitWindows) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
-    bool knownPlatform = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
-                         version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-    if (!knownPlatform || version.dwMajorVersion < kMinimumMajorVersion) {
+    // The Windows 9x line never reached version 5: one refusal covers it.
+    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT ||
+        version.dwMajorVersion < kMinimumMajorVersion) {
         platform::DebugText(kOsNotSupported, platform::Severity::kFailure);
         return kExitUnsupportedOs;
     }
-    g_SetupState.Is64BitWindows = Is64BitWindows();
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
-        platform::DebugText(kOsNotSupported, platform::Severity::kFailure);
-        return kExitUnsupportedOs;
-    }
+    is64BitWindows = Is64BitWindows() != 0;
     platform::DebugText(kOsSupported);
     return kExitSuccess;
 }
@@ -160,9 +155,9 @@ int IsWow64() {
     return wow64 ? 1 : 0;
 }
 
-void UseWow64SystemDirectory() {
+void UseWow64SystemDirectory(std::string& workingDirectory) {
     const std::string wow64 = platform::Wow64SystemDirectory();
-    if (!wow64.empty()) g_SetupState.WorkingDirectory = wow64;
+    if (!wow64.empty()) workingDirectory = wow64;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -173,27 +168,29 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // run that finds it, or a PC that waits for a restart, writes and starts nothing.
     platform::MachineLock lock(kMachineLockName);
     if (!MayRunNow(lock)) return kExitAnotherRunInProgress;
-    g_SetupState.MachineLockHandle = lock.handle();
-    int result = kExitSuccess;
-    {
-        ReadPackageSettings();
-        CommandLineOptions options;
-        ReadOptions(options);
-        result = fn_CheckOS();
-        ResolveWorkingDirectory();
-        OpenTraceLog();
-        if (result == kExitSuccess) {
-            result = fn_CreateInstallationFiles();
-            if (!g_SetupState.ExtractOnly) result = WithRebootExitCode(fn_Install(commandTail));
+    RunInputs run;
+    run.MachineLockHandle = lock.handle();
+    ReadPackageSettings(run.Settings);
+    CommandLineOptions options;
+    ReadOptions(options, run);
+    int result = fn_CheckOS(run.Is64BitWindows);
+    ResolveWorkingDirectory(run);
+    OpenTraceLog(run);
+    RunOutcome outcome;
+    if (result == kExitSuccess) {
+        result = fn_CreateInstallationFiles(run, outcome);
+        if (!run.ExtractOnly) {
+            result = fn_Install(commandTail, run, outcome);
+            result = WithRebootExitCode(result, run.Settings, outcome.RebootPending);
         }
-        if (g_SetupState.WriteLog) WriteResultLog(result);
-        if (!g_SetupState.ExtractOnly) WriteResultRecord(result);
-        TraceText("exit code " + std::to_string(result),
-                  result == kExitSuccess || result == g_SetupState.Settings.rebootExitCode
-                      ? TraceRecordType::kInformation
-                      : TraceRecordType::kError);
-        if (!g_SetupState.ExtractOnly) fn_Cleanup();
-        CloseTraceLog();
     }
+    if (run.WriteLog) WriteResultLog(result, run);
+    if (!run.ExtractOnly) WriteResultRecord(result, run, outcome.RebootPending);
+    TraceText("exit code " + std::to_string(result),
+              result == kExitSuccess || result == run.Settings.rebootExitCode
+                  ? TraceRecordType::kInformation
+                  : TraceRecordType::kError);
+    if (!run.ExtractOnly) fn_Cleanup(run, outcome);
+    CloseTraceLog();
     return result;
 }

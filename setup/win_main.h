@@ -1,8 +1,11 @@
 // The setup driver's platform steps.
 #pragma once
 
-// 0 when the platform is supported (NT line, version 5 or later), else 1; sets the 64-bit flag.
-int fn_CheckOS();
+#include <string>
+
+// 0 when the platform is supported (NT line, version 5 or later), else 1; then sets
+// `is64BitWindows`.
+int fn_CheckOS(bool& is64BitWindows);
 
 // 1 when this process runs on 64-bit Windows, else 0: the one answer both builds read to pick
 // the 64-bit payload variants.
@@ -11,5 +14,5 @@ int Is64BitWindows();
 // 1 when this 32-bit process runs on 64-bit Windows, else 0 (also 0 for a 64-bit process).
 int IsWow64();
 
-// Overwrites WorkingDirectory with the WOW64 system directory, where the platform has one.
-void UseWow64SystemDirectory();
+// Overwrites `workingDirectory` with the WOW64 system directory, where the platform has one.
+void UseWow64SystemDirectory(std::string& workingDirectory);

@@ -8,10 +8,10 @@ constexpr int kHighestExitCode = 65535;
 constexpr std::size_t kLongestExitCode = 5;
 constexpr std::size_t kLongestClientWaitDigits = 5;
 constexpr char kLineEnd[] = "\r\n";
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 // Codes a caller would misread as something else than "success, restart": the setup's own failure
 // codes, STILL_ACTIVE (a caller polling the process thinks it still runs) and "another
 // installation is in progress".
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr int kMisreadExitCodes[] = {1, 2, 3, 4, 259, 1618};
 constexpr std::size_t kLongestTraceLogFolder = 200;
 constexpr char kFolderForbidden[] = "\"<>|?*";

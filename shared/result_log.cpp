@@ -3,7 +3,7 @@
 #include "platform/code_pages.h"
 #include "platform/own_files.h"
 #include "platform/system_facts.h"
-#include "shared/setup_state.h"
+#include "shared/run_state.h"
 
 int GetExecutableFileName(std::string& name) {
     const std::string fullPath = platform::ExecutablePath();
@@ -25,11 +25,12 @@ std::string WithCrLf(const std::string& text) {
 }
 }  // namespace
 
-void WriteResultLog(int result) {
+void WriteResultLog(int result, const RunInputs& run) {
     std::string executableName;
     // Without the executable's name there is no right name for the log: write none.
     if (GetExecutableFileName(executableName) != 0) return;
-    std::string path = WorkingPath(ResultLogFileName(executableName, platform::IsAnsiLeadByte));
+    std::string path =
+        WorkingPath(run, ResultLogFileName(executableName, platform::IsAnsiLeadByte));
     if (path.empty()) return;
     // Created anew (an old log goes first, read-only or not; a link is never written through) and
     // written whole or not at all.

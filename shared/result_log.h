@@ -4,6 +4,7 @@
 #include <string>
 
 #include "shared/ansi_text.h"
+#include "shared/run_state.h"
 
 // The whole text of the log, lines ending in "\n" (CR LF in the file).
 std::string ResultLogText(int result);
@@ -25,4 +26,4 @@ std::string ExecutableStem(const std::string& executableName, LeadBytePredicate 
 int GetExecutableFileName(std::string& name);
 
 // Writes the log into the working directory, whole or not at all; silent on every failure.
-void WriteResultLog(int result);
+void WriteResultLog(int result, const RunInputs& run);

@@ -4,11 +4,12 @@
 #include "platform/debug_output.h"
 #include "platform/handles.h"
 #include "platform/own_files.h"
+#include "platform/path_limit.h"
 #include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
+#include "shared/run_state.h"
 #include "shared/setting_text.h"
-#include "shared/setup_state.h"
 
 namespace {
 
@@ -151,9 +152,9 @@ DWORD WriteFirstRecords(TraceLog& log, const std::wstring& path) {
 // Opens the log in the package's folder, keeping an earlier run's log as .trace.lo_ (one
 // generation, as the log viewers keep theirs), and writes the records made so far; 0 on success,
 // else the platform's error.
-DWORD OpenInFolder(const std::string& executableName) {
+DWORD OpenInFolder(const std::string& folderSetting, const std::string& executableName) {
     DWORD error = 0;
-    const std::wstring folder = PreparedFolder(g_SetupState.Settings.traceLogFolder, error);
+    const std::wstring folder = PreparedFolder(folderSetting, error);
     if (folder.empty()) return error;
     const std::wstring path =
         folder + platform::FromAnsi(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
@@ -163,8 +164,10 @@ DWORD OpenInFolder(const std::string& executableName) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
     if (!platform::IsLink(path) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        platform::RemoveOwnFile(kept)) {
-        MoveFileW(path.c_str(), kept.c_str());
+        platform::RemoveOwnFile(kept) && !MoveFileW(path.c_str(), kept.c_str())) {
+        TraceText("earlier trace log " + platform::ToAnsi(path) + " not kept, error " +
+                      std::to_string(GetLastError()),
+                  TraceRecordType::kWarning);
     }
     error = CreateLogFile(path);
     return error != 0 ? error : WriteFirstRecords(Log(), path);
@@ -187,21 +190,21 @@ void TraceText(const std::string& text, TraceRecordType type) {
     Append(kExtraMark + text, type);
 }
 
-void OpenTraceLog() {
+void OpenTraceLog(const RunInputs& run) {
     TraceLog& log = Log();
     if (!log.collecting || log.file.valid()) return;
     std::string executableName;
     if (GetExecutableFileName(executableName) != 0) return;
     std::string reason;
-    const std::string& folder = g_SetupState.Settings.traceLogFolder;
+    const std::string& folder = run.Settings.traceLogFolder;
     if (!folder.empty()) {
-        const DWORD error = OpenInFolder(executableName);
+        const DWORD error = OpenInFolder(folder, executableName);
         if (error == 0) return;
         reason = FormatText(kFolderIgnoredFormat,
                             {platform::ToAnsi(WideSettingText(folder)), std::to_string(error)});
     }
     // Named like the result log, in the working directory.
-    std::string path = WorkingPath(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
+    std::string path = WorkingPath(run, TraceLogFileName(executableName, platform::IsAnsiLeadByte));
     if (path.empty() || CreateLogFile(platform::FromAnsi(path)) != 0) return;
     // The reason arose now, after the records made so far: it follows them, so that the times
     // never go backward.

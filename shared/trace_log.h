@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "shared/run_state.h"
+
 // When and by which thread a record was made, as the platform reports it.
 struct TraceStamp {
     unsigned year = 0, month = 0, day = 0;
@@ -30,9 +32,10 @@ void StartTraceLog();
 // Adds a record of what the debug output does not show; marked with "* ".
 void TraceText(const std::string& text, TraceRecordType type = TraceRecordType::kInformation);
 
-// Opens <executable name>.trace.log in the working directory and writes what was collected;
-// nothing when the log is off or the working directory is unresolved.
-void OpenTraceLog();
+// Opens <executable name>.trace.log in the package's trace log folder or, where that cannot be
+// used, in the working directory, and writes what was collected; nothing when the log is off or
+// the working directory is unresolved.
+void OpenTraceLog(const RunInputs& run);
 
 // Closes the log for good (before the cleanup batch is started, so that it is complete then).
 void CloseTraceLog();

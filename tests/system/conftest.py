@@ -101,10 +101,13 @@ class Run:
         self.setup_thread = first
 
     def __repr__(self):
-        # A failed assertion on a run shows what the run said, so that a rare failure on another
-        # machine can be read from its report alone.
-        shown = "\n  ".join(self.all_messages[-40:])
-        return f"<Run exit code {self.exit_code}, its last debug texts:\n  {shown}>"
+        return f"<Run exit code {self.exit_code}>"
+
+    def report(self):
+        """What the run said: shown with a failed test (its captured output), so that a rare
+        failure on another machine can be read from its report alone."""
+        shown = "\n  ".join(self.all_messages[-60:])
+        return f"run ended with exit code {self.exit_code}; its last debug texts:\n  {shown}"
 
     @property
     def messages(self):
@@ -345,6 +348,7 @@ class Target:
             env = dict(env or {}, LAUNCH_NO_LOCK_WAIT="1")
         run = self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout,
                                       log)
+        print(run.report())
         if not keep_restart_mark and "Is shutdown" in run.all_messages:
             self.prefix.restart()
         return run

@@ -49,8 +49,8 @@ int PrintVersion(const char* path) {
     if (size == 0) return 1;
     std::string block(size, '\0');
     if (!GetFileVersionInfoA(path, 0, size, &block[0])) return 1;
-    for (const char* name : {"FileVersion", "ProductVersion", "ProductName", "FileDescription",
-                             "OriginalFilename"}) {
+    for (const char* name :
+         {"FileVersion", "ProductVersion", "ProductName", "FileDescription", "OriginalFilename"}) {
         char* value = nullptr;
         UINT length = 0;
         std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "load") == 0) return LoadLibraryA(argv[2]) ? 0 : 1;
     if (argc == 3 && std::strcmp(argv[1], "version") == 0) return PrintVersion(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "write") == 0) {
-        int result =
-            fn_CreateFileFromResource(static_cast<unsigned short>(std::atoi(argv[2])), argv[3]);
+        FileLedger files;
+        int result = fn_CreateFileFromResource(static_cast<unsigned short>(std::atoi(argv[2])),
+                                               argv[3], files);
         std::printf("result=%d\n", result);
         return 0;
     }

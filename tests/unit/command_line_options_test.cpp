@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -62,26 +61,16 @@ TEST(CommandLineOptions, NullCommandLineHoldsNoOption) {
     EXPECT_EQ(options.GetCount(), 0);
 }
 
+// A quote after a hyphen never opens a quoted part, so no later hyphen is hidden, over the
+// whole length of a command line: each "-a\"-" gives the option a" and an empty one.
 TEST(CommandLineOptions, LongLineOfHyphensAndQuotes) {
+    constexpr int kChunks = 32 * 1024 / 4;
     std::string line = "pkg.exe ";
-    for (int i = 0; i < 32 * 1024 / 4; ++i) line += "-a\"-";
+    for (int i = 0; i < kChunks; ++i) line += "-a\"-";
     CommandLineOptions options(line.c_str());
-    for (int i = 0; i < options.GetCount(); ++i) options.GetName(i);
-    EXPECT_GT(options.GetCount(), 0);
-}
-
-// Any bytes are accepted: the sanitizers catch a read outside the copy.
-TEST(CommandLineOptions, RandomBytesNeverFault) {
-    std::mt19937 random(1234);
-    const char alphabet[] = "-\":\\ \tlx\x81\x5c";
-    for (int round = 0; round < 2000; ++round) {
-        std::string line(random() % 64, ' ');
-        for (char& c : line) c = alphabet[random() % (sizeof alphabet - 1)];
-        CommandLineOptions options(line.c_str());
-        for (int i = -1; i <= options.GetCount(); ++i) {
-            std::string name = options.GetName(i);
-            EXPECT_EQ(name.find_first_of(" :"), std::string::npos);
-        }
+    ASSERT_EQ(options.GetCount(), 2 * kChunks);
+    for (int i = 0; i < options.GetCount(); ++i) {
+        ASSERT_EQ(options.GetName(i), i % 2 == 0 ? "a\"" : "") << i;
     }
 }
 

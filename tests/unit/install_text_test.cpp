@@ -3,7 +3,7 @@
 #include "code_page_932.h"
 #include "install/cleanup.h"
 #include "install/install_sequence.h"
-#include "shared/setup_state.h"
+#include "shared/run_state.h"
 
 namespace {
 
@@ -11,21 +11,35 @@ std::string Del(const std::string& path) {
     return "del /F /Q \"" + path + "\"\r\n";
 }
 
-std::string ExpectedBatch(const std::string& w, const std::string& image) {
-    std::string text = "@echo off\r\n\r\n";
-    for (const char* name : {"profile.xml", "schema.xml", "bootdevices.xml"})
-        text += Del(w + "\\" + name);
-    if (!image.empty()) text += Del(w + "\\" + image);
-    for (const char* name :
-         {"StopHWIX.exe", "ZunaClientModule32.exe", "ZunaClientModule64.exe", "uninst.exe"}) {
-        text += Del(w + "\\" + name);
-    }
-    text += "rmdir /S /Q \"" + w + "\\hwixqmb\"\r\n\r\n";
-    for (const char* name :
-         {"ksmbios_data.htm", "!Readme.txt", "QTMStandaloneSvc.exe", "delzrph.bat"}) {
-        text += Del(w + "\\" + name);
+// The whole batch, written out once: @W@ stands for the working directory, @IMAGE@ for the
+// image's line.
+constexpr char kBatchTemplate[] =
+    "@echo off\r\n\r\n"
+    "del /F /Q \"@W@\\profile.xml\"\r\n"
+    "del /F /Q \"@W@\\schema.xml\"\r\n"
+    "del /F /Q \"@W@\\bootdevices.xml\"\r\n"
+    "@IMAGE@"
+    "del /F /Q \"@W@\\StopHWIX.exe\"\r\n"
+    "del /F /Q \"@W@\\ZunaClientModule32.exe\"\r\n"
+    "del /F /Q \"@W@\\ZunaClientModule64.exe\"\r\n"
+    "del /F /Q \"@W@\\uninst.exe\"\r\n"
+    "rmdir /S /Q \"@W@\\hwixqmb\"\r\n\r\n"
+    "del /F /Q \"@W@\\ksmbios_data.htm\"\r\n"
+    "del /F /Q \"@W@\\!Readme.txt\"\r\n"
+    "del /F /Q \"@W@\\QTMStandaloneSvc.exe\"\r\n"
+    "del /F /Q \"@W@\\delzrph.bat\"\r\n";
+
+std::string Replaced(std::string text, const std::string& marker, const std::string& by) {
+    for (std::size_t at = text.find(marker); at != std::string::npos;
+         at = text.find(marker, at + by.size())) {
+        text.replace(at, marker.size(), by);
     }
     return text;
+}
+
+std::string ExpectedBatch(const std::string& w, const std::string& image) {
+    const std::string imageLine = image.empty() ? std::string() : Del("@W@\\" + image);
+    return Replaced(Replaced(kBatchTemplate, "@IMAGE@", imageLine), "@W@", w);
 }
 
 TEST(CleanupBatchText, KnownDirectoryAndImage) {
@@ -155,21 +169,38 @@ TEST(ClientModuleCommandLine, PathQuotedTailAppended) {
 // What a still running program keeps: the name itself and what lies inside a kept folder, as
 // Windows compares names; never a sibling that only begins like it.
 TEST(KeptForRunningProgram, FolderAndFileAsWindowsComparesThem) {
-    g_SetupState = SetupState();
-    KeepForRunningProgram(".\\hwixqmb");
-    KeepForRunningProgram("StopHWIX.exe");
+    FileLedger files;
+    files.keepForRunningProgram(".\\hwixqmb");
+    files.keepForRunningProgram("StopHWIX.exe");
     for (const char* kept : {"hwixqmb", "HWIXQMB\\Setup.exe", ".\\hwixqmb\\a\\b.dll",
-                             "stophwix.EXE", "StopHWIX.exe."}) {
-        EXPECT_TRUE(IsKeptForRunningProgram(kept)) << kept;
+                             "stophwix.EXE", "StopHWIX.exe.", "hwixqmb/Setup.exe"}) {
+        EXPECT_TRUE(files.isKept(kept)) << kept;
     }
     for (const char* removed : {"hwixqmb2", "hwixqmb.cab", "StopHWIX.exe2", "profile.xml"}) {
-        EXPECT_FALSE(IsKeptForRunningProgram(removed)) << removed;
+        EXPECT_FALSE(files.isKept(removed)) << removed;
     }
-    EXPECT_TRUE(IsKeptForRunningProgram(std::wstring(L".\\HWIXQMB\\x\u00e9.dll")));
-    EXPECT_FALSE(IsKeptForRunningProgram(std::wstring(L"hwixqmb\u00e9")));
-    g_SetupState.AllFilesKept = true;
-    EXPECT_TRUE(IsKeptForRunningProgram("profile.xml"));
-    g_SetupState = SetupState();
+    EXPECT_TRUE(files.isKept(std::wstring(L".\\HWIXQMB\\x\u00e9.dll")));
+    EXPECT_FALSE(files.isKept(std::wstring(L"hwixqmb\u00e9")));
+    EXPECT_FALSE(files.allKept());
+    files.keepAll();
+    EXPECT_TRUE(files.isKept("profile.xml"));
+}
+
+// Only a file the run wrote whole is started: found by the name the setup starts it by, in any
+// spelling Windows opens as the same file, never by a name that only begins like it.
+TEST(FileLedger, WrittenFilesAsWindowsOpensThem) {
+    FileLedger files;
+    files.recordFile(L".\\hwixqmb\\setup.exe");
+    files.recordFile(L"StopHWIX.exe");
+    files.recordFile(L"\u8868.exe");
+    for (const char* written : {"hwixqmb\\Setup.exe", ".\\STOPHWIX.EXE", "StopHWIX.exe. "}) {
+        EXPECT_TRUE(files.wasWritten(written)) << written;
+    }
+    for (const char* other : {"hwixqmb", "StopHWIX.ex", "ZunaClientModule32.exe"}) {
+        EXPECT_FALSE(files.wasWritten(other)) << other;
+    }
+    files.clear();
+    EXPECT_FALSE(files.wasWritten("StopHWIX.exe"));
 }
 
 }  // namespace

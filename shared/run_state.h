@@ -1,0 +1,77 @@
+// One setup run: what it is given, what its steps produce, and its exit codes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "shared/package_settings.h"
+
+enum ExitCode : int {
+    kExitSuccess = 0,
+    kExitUnsupportedOs = 1,
+    kExitFilesNotCreated = 2,
+    kExitClientModuleFailed = 3,
+    kExitUninstallFailed = 4,  // named in the result log's legend only
+    // Another run holds the machine-wide lock: the code deployment systems read as "another
+    // installation is in progress, retry later".
+    kExitAnotherRunInProgress = 1618,
+};
+
+// What a run is given, settled before its first step that writes anything; no step changes it.
+struct RunInputs {
+    std::string WorkingDirectory;  // no trailing backslash once resolved; empty when unresolved
+    // The directory has no exact name in the ANSI and OEM code pages (it then stays unresolved,
+    // as one too long for a path buffer does).
+    bool WorkingDirectoryUnnamed = false;
+    bool WriteLog = false;
+    bool ExtractOnly = false;
+    bool Is64BitWindows = false;
+    PackageSettings Settings;  // the package's own, or the defaults
+    // The machine lock, handed on to every program the run starts so that it outlives the setup.
+    void* MachineLockHandle = nullptr;
+};
+
+// WorkingDirectory, a backslash and a name; empty when the directory is unresolved or the result
+// would not fit a path buffer.
+std::string WorkingPath(const RunInputs& run, const std::string& name);
+
+// Every file this run wrote completely and every folder it made for them, relative to the working
+// directory as they were created (wide: a cabinet's UTF-8 names may have no form in the system's
+// code pages): what the cleanup removes. And what stays because a program of the run still runs.
+class FileLedger {
+  public:
+    void recordFile(const std::wstring& relativePath) { files_.push_back(relativePath); }
+    void recordFolder(const std::wstring& relativePath) { folders_.push_back(relativePath); }
+    const std::vector<std::wstring>& files() const { return files_; }
+    const std::vector<std::wstring>& folders() const { return folders_; }
+    // Forgets the files and folders once they are removed.
+    void clear();
+
+    // True when this run wrote the file at `relativePath` (ASCII, ".\" optional) completely: only
+    // such a file is started.
+    bool wasWritten(const std::string& relativePath) const;
+
+    // Keeps the file or folder at `relativePath` (ASCII; and what lies inside) for a program
+    // that still runs; or every file of the run.
+    void keepForRunningProgram(const std::string& relativePath);
+    void keepAll() { allKept_ = true; }
+    bool allKept() const { return allKept_; }
+    bool anyKept() const { return allKept_ || !kept_.empty(); }
+    bool isKept(const std::wstring& relativePath) const;
+    bool isKept(const std::string& relativePath) const;
+
+  private:
+    std::vector<std::wstring> files_;
+    std::vector<std::wstring> folders_;
+    std::vector<std::wstring> kept_;  // comparable names
+    bool allKept_ = false;
+};
+
+// What the steps produce for the ones after them.
+struct RunOutcome {
+    FileLedger Files;
+    bool PayloadComplete = false;      // every payload file was written completely by this run
+    std::wstring BiosImageName;        // as accepted for writing; empty when none was
+    bool CleanupBatchWritten = false;  // this run wrote delzrph.bat completely
+    bool RebootPending = false;        // the client module asked for a restart
+};
