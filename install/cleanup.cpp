@@ -101,7 +101,7 @@ void RemoveFilesOfThisRun(FileLedger& files, const std::wstring* imageName) {
 // Starts the batch hidden, holding the machine lock until it has removed the files and itself;
 // the setup does not wait for it. Its start is in the trace log, which is complete before the
 // batch runs.
-void StartCleanupBatch(const RunInputs& run) {
+void StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
     std::string batchPath = WorkingPath(run, kCleanupBatchName);
     std::string interpreter = platform::SystemFilePath(kInterpreterFile);
     if (batchPath.empty() || interpreter.empty()) {
@@ -123,7 +123,7 @@ void StartCleanupBatch(const RunInputs& run) {
         return;
     }
     TraceText("cleanup batch started: " + interpreter + " " + commandLine);
-    CloseTraceLog();
+    traceLog.close();
     batch.resume();
 }
 }  // namespace
@@ -146,7 +146,7 @@ void RemoveWrittenFiles(FileLedger& files) {
     RemoveFilesOfThisRun(files, nullptr);
 }
 
-void fn_Cleanup(const RunInputs& run, RunOutcome& outcome) {
+void fn_Cleanup(const RunInputs& run, RunOutcome& outcome, TraceLog& traceLog) {
     platform::DebugText(kCleanupMessage);
     if (outcome.RebootPending) {
         WriteRestartMark(run);
@@ -171,5 +171,5 @@ void fn_Cleanup(const RunInputs& run, RunOutcome& outcome) {
     // What the batch has no line for (extra kit entries, names without a form in its code page)
     // goes now, after the last child has ended.
     RemoveFilesOfThisRun(files, &outcome.BiosImageName);
-    StartCleanupBatch(run);
+    StartCleanupBatch(run, traceLog);
 }

@@ -8,6 +8,8 @@
 #include "shared/ansi_text.h"
 #include "shared/run_state.h"
 
+class TraceLog;
+
 using NamePredicate = std::function<bool(const std::string& name)>;
 
 // The batch text for working directory W and the image name, both in the code page the batch is
@@ -38,5 +40,6 @@ void RemoveWrittenFiles(FileLedger& files);
 // Ends the run's files: for a pending restart they stay and the PC is marked (no other BIOS task
 // runs until the restart); while a program of the run still runs, what it may use stays (every
 // file, for the client module); otherwise the cleanup batch is started hidden, holding the
-// machine lock, and not waited for. Nothing is started when this run did not write the batch.
-void fn_Cleanup(const RunInputs& run, RunOutcome& outcome);
+// machine lock, and not waited for (`traceLog` is closed before it runs). Nothing is started when
+// this run did not write the batch.
+void fn_Cleanup(const RunInputs& run, RunOutcome& outcome, TraceLog& traceLog);

@@ -13,21 +13,35 @@ namespace platform {
 // trace log the severity too.
 enum class Severity { kInformation = 1, kWarning = 2, kFailure = 3 };
 
-// Called with every text after it went to the debug output (the trace log listens here).
-using DebugTextObserver = void (*)(const char* text, Severity severity);
-inline DebugTextObserver g_DebugTextObserver = nullptr;
+// Hears every text after it went to the debug output, and the texts the debug output never shows
+// (the trace log listens here).
+class DebugTextListener {
+  public:
+    virtual void heard(const char* text, Severity severity) = 0;
+
+  protected:
+    ~DebugTextListener() = default;
+};
+
+// The one listener of this process's texts, while one listens.
+inline DebugTextListener* g_DebugTextListener = nullptr;
 
 inline void DebugText(const char* text, Severity severity = Severity::kInformation) {
     OutputDebugStringA(text);
-    if (g_DebugTextObserver != nullptr) g_DebugTextObserver(text, severity);
+    if (g_DebugTextListener != nullptr) g_DebugTextListener->heard(text, severity);
 }
 inline void DebugText(const std::string& text, Severity severity = Severity::kInformation) {
     DebugText(text.c_str(), severity);
 }
-// A wide text goes to the debug output as it is; the trace log records its ANSI form.
+// A wide text goes to the debug output as it is; the listener hears its ANSI form.
 inline void DebugText(const wchar_t* text, Severity severity) {
     OutputDebugStringW(text);
-    if (g_DebugTextObserver != nullptr) g_DebugTextObserver(ToAnsi(text).c_str(), severity);
+    if (g_DebugTextListener != nullptr) g_DebugTextListener->heard(ToAnsi(text).c_str(), severity);
+}
+
+// A text for the listener alone: what the debug output never shows.
+inline void ListenerText(const std::string& text, Severity severity) {
+    if (g_DebugTextListener != nullptr) g_DebugTextListener->heard(text.c_str(), severity);
 }
 
 }  // namespace platform

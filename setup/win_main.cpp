@@ -53,7 +53,7 @@ void ReadOptions(CommandLineOptions& options, RunInputs& run) {
 }
 
 // A package without settings runs as it always did; one whose settings cannot be read too.
-void ReadPackageSettings(PackageSettings& settings) {
+void ReadPackageSettings(PackageSettings& settings, TraceLog& traceLog) {
     std::string text;
     if (!ReadPayloadText(kPayloadSettings, kSettingsLanguage, text)) return;
     SettingsFault fault;
@@ -61,7 +61,7 @@ void ReadPackageSettings(PackageSettings& settings) {
         platform::DebugText(kSettingsIgnored, platform::Severity::kWarning);
         return;
     }
-    if (WritesTraceLog(settings)) StartTraceLog();
+    if (WritesTraceLog(settings)) traceLog.start();
 }
 
 // Exit code 0 of a task that goes on after a restart becomes the package's reboot exit code,
@@ -170,12 +170,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!MayRunNow(lock)) return kExitAnotherRunInProgress;
     RunInputs run;
     run.MachineLockHandle = lock.handle();
-    ReadPackageSettings(run.Settings);
+    TraceLog traceLog;
+    ReadPackageSettings(run.Settings, traceLog);
     CommandLineOptions options;
     ReadOptions(options, run);
     int result = fn_CheckOS(run.Is64BitWindows);
     ResolveWorkingDirectory(run);
-    OpenTraceLog(run);
+    traceLog.open(run);
     RunOutcome outcome;
     if (result == kExitSuccess) {
         result = fn_CreateInstallationFiles(run, outcome);
@@ -190,7 +191,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
               result == kExitSuccess || result == run.Settings.rebootExitCode
                   ? TraceRecordType::kInformation
                   : TraceRecordType::kError);
-    if (!run.ExtractOnly) fn_Cleanup(run, outcome);
-    CloseTraceLog();
+    if (!run.ExtractOnly) fn_Cleanup(run, outcome, traceLog);
+    traceLog.close();
     return result;
 }

@@ -17,20 +17,6 @@ constexpr char kExtraMark[] = "* ";
 constexpr char kFolderIgnoredFormat[] =
     "trace log folder %s ignored, error %d: the trace log is in the working directory";
 
-struct TraceLog {
-    bool collecting = false;
-    std::string component;  // the package's file name without extension
-    long biasMinutes = 0;
-    std::string pending;  // records made before the file could be opened
-    platform::FileHandle file;
-    LONG size = 0;  // bytes of whole records in the file
-};
-
-TraceLog& Log() {
-    static TraceLog log;
-    return log;
-}
-
 // UTC minus local time in minutes, daylight saving time included, as the platform reports it.
 long CurrentBiasMinutes() {
     TIME_ZONE_INFORMATION zone{};
@@ -58,47 +44,6 @@ TraceStamp Now(long biasMinutes) {
     stamp.biasMinutes = biasMinutes;
     stamp.threadId = GetCurrentThreadId();
     return stamp;
-}
-
-// Writes records whole or ends the log: a record cut short (a full disk) is taken back, and
-// nothing more is written, so no record is ever glued to a later one.
-void WriteRecords(TraceLog& log, const std::string& records) {
-    if (platform::WriteWhole(log.file.get(), records.data(), static_cast<DWORD>(records.size()))) {
-        log.size += static_cast<LONG>(records.size());
-        return;
-    }
-    SetFilePointer(log.file.get(), log.size, nullptr, FILE_BEGIN);
-    SetEndOfFile(log.file.get());
-    log.file.reset();
-    log.collecting = false;
-}
-
-std::string Record(const std::string& text, TraceRecordType type) {
-    const TraceLog& log = Log();
-    return TraceRecord(log.component, Now(log.biasMinutes), text, type);
-}
-
-void Append(const std::string& text, TraceRecordType type) {
-    TraceLog& log = Log();
-    if (!log.collecting) return;
-    if (!log.file.valid()) {
-        log.pending += Record(text, type);
-        return;
-    }
-    // A failed write changes nothing else of the run.
-    WriteRecords(log, Record(text, type));
-}
-
-void AppendDebugText(const char* text, platform::Severity severity) {
-    Append(text, static_cast<TraceRecordType>(severity));
-}
-
-// Creates the log anew (an old one goes first, read-only or not; a link is never written
-// through); 0 on success, else the platform's error.
-DWORD CreateLogFile(const std::wstring& path) {
-    if (!platform::RemoveOwnFile(path)) return ERROR_ACCESS_DENIED;
-    Log().file.reset(platform::CreateNewFile(path, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
-    return Log().file.valid() ? 0 : GetLastError();
 }
 
 // The package's trace log folder with %NAME% expanded, created with its parents; empty (and
@@ -133,18 +78,55 @@ std::wstring PreparedFolder(const std::string& folder, DWORD& error) {
     return prepared;
 }
 
+}  // namespace
+
+// Writes records whole or ends the log: a record cut short (a full disk) is taken back, and
+// nothing more is written, so no record is ever glued to a later one.
+void TraceLog::writeRecords(const std::string& records) {
+    if (platform::WriteWhole(file_.get(), records.data(), static_cast<DWORD>(records.size()))) {
+        size_ += static_cast<LONG>(records.size());
+        return;
+    }
+    SetFilePointer(file_.get(), size_, nullptr, FILE_BEGIN);
+    SetEndOfFile(file_.get());
+    file_.reset();
+    collecting_ = false;
+}
+
+std::string TraceLog::record(const std::string& text, TraceRecordType type) const {
+    return TraceRecord(component_, Now(biasMinutes_), text, type);
+}
+
+void TraceLog::heard(const char* text, platform::Severity severity) {
+    if (!collecting_) return;
+    const auto type = static_cast<TraceRecordType>(severity);
+    if (!file_.valid()) {
+        pending_ += record(text, type);
+        return;
+    }
+    // A failed write changes nothing else of the run.
+    writeRecords(record(text, type));
+}
+
+// Creates the log anew (an old one goes first, read-only or not; a link is never written
+// through); 0 on success, else the platform's error.
+DWORD TraceLog::createFile(const std::wstring& path) {
+    if (!platform::RemoveOwnFile(path)) return ERROR_ACCESS_DENIED;
+    file_.reset(platform::CreateNewFile(path, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
+    return file_.valid() ? 0 : GetLastError();
+}
+
 // Writes the records made so far as the log's first ones; a log that cannot take them whole (a
 // full drive) is removed, so that the run falls back to the working directory instead of leaving
 // an empty log. 0 on success, else the platform's error.
-DWORD WriteFirstRecords(TraceLog& log, const std::wstring& path) {
-    if (platform::WriteWhole(log.file.get(), log.pending.data(),
-                             static_cast<DWORD>(log.pending.size()))) {
-        log.size = static_cast<LONG>(log.pending.size());
-        log.pending.clear();
+DWORD TraceLog::writeFirstRecords(const std::wstring& path) {
+    if (platform::WriteWhole(file_.get(), pending_.data(), static_cast<DWORD>(pending_.size()))) {
+        size_ = static_cast<LONG>(pending_.size());
+        pending_.clear();
         return 0;
     }
     const DWORD error = GetLastError();
-    log.file.reset();
+    file_.reset();
     platform::RemoveOwnFile(path);
     return error != 0 ? error : ERROR_WRITE_FAULT;
 }
@@ -152,7 +134,7 @@ DWORD WriteFirstRecords(TraceLog& log, const std::wstring& path) {
 // Opens the log in the package's folder, keeping an earlier run's log as .trace.lo_ (one
 // generation, as the log viewers keep theirs), and writes the records made so far; 0 on success,
 // else the platform's error.
-DWORD OpenInFolder(const std::string& folderSetting, const std::string& executableName) {
+DWORD TraceLog::openInFolder(const std::string& folderSetting, const std::string& executableName) {
     DWORD error = 0;
     const std::wstring folder = PreparedFolder(folderSetting, error);
     if (folder.empty()) return error;
@@ -169,55 +151,54 @@ DWORD OpenInFolder(const std::string& folderSetting, const std::string& executab
                       std::to_string(GetLastError()),
                   TraceRecordType::kWarning);
     }
-    error = CreateLogFile(path);
-    return error != 0 ? error : WriteFirstRecords(Log(), path);
+    error = createFile(path);
+    return error != 0 ? error : writeFirstRecords(path);
 }
 
-}  // namespace
+TraceLog::~TraceLog() {
+    close();
+}
 
-void StartTraceLog() {
-    TraceLog& log = Log();
-    log.collecting = true;
+void TraceLog::start() {
+    collecting_ = true;
     std::string executableName;
     if (GetExecutableFileName(executableName) == 0) {
-        log.component = ExecutableStem(executableName, platform::IsAnsiLeadByte);
+        component_ = ExecutableStem(executableName, platform::IsAnsiLeadByte);
     }
-    log.biasMinutes = CurrentBiasMinutes();
-    platform::g_DebugTextObserver = AppendDebugText;
+    biasMinutes_ = CurrentBiasMinutes();
+    platform::g_DebugTextListener = this;
 }
 
-void TraceText(const std::string& text, TraceRecordType type) {
-    Append(kExtraMark + text, type);
-}
-
-void OpenTraceLog(const RunInputs& run) {
-    TraceLog& log = Log();
-    if (!log.collecting || log.file.valid()) return;
+void TraceLog::open(const RunInputs& run) {
+    if (!collecting_ || file_.valid()) return;
     std::string executableName;
     if (GetExecutableFileName(executableName) != 0) return;
     std::string reason;
     const std::string& folder = run.Settings.traceLogFolder;
     if (!folder.empty()) {
-        const DWORD error = OpenInFolder(folder, executableName);
+        const DWORD error = openInFolder(folder, executableName);
         if (error == 0) return;
         reason = FormatText(kFolderIgnoredFormat,
                             {platform::ToAnsi(WideSettingText(folder)), std::to_string(error)});
     }
     // Named like the result log, in the working directory.
     std::string path = WorkingPath(run, TraceLogFileName(executableName, platform::IsAnsiLeadByte));
-    if (path.empty() || CreateLogFile(platform::FromAnsi(path)) != 0) return;
+    if (path.empty() || createFile(platform::FromAnsi(path)) != 0) return;
     // The reason arose now, after the records made so far: it follows them, so that the times
     // never go backward.
     std::string records;
-    records.swap(log.pending);
-    if (!reason.empty()) records += Record(kExtraMark + reason, TraceRecordType::kWarning);
-    WriteRecords(log, records);
+    records.swap(pending_);
+    if (!reason.empty()) records += record(kExtraMark + reason, TraceRecordType::kWarning);
+    writeRecords(records);
 }
 
-void CloseTraceLog() {
-    TraceLog& log = Log();
-    platform::g_DebugTextObserver = nullptr;
-    log.collecting = false;
-    log.pending.clear();
-    log.file.reset();
+void TraceLog::close() {
+    if (platform::g_DebugTextListener == this) platform::g_DebugTextListener = nullptr;
+    collecting_ = false;
+    pending_.clear();
+    file_.reset();
+}
+
+void TraceText(const std::string& text, TraceRecordType type) {
+    platform::ListenerText(kExtraMark + text, static_cast<platform::Severity>(type));
 }

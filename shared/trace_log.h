@@ -6,36 +6,47 @@
 
 #include <string>
 
+#include "platform/debug_output.h"
+#include "platform/handles.h"
 #include "shared/run_state.h"
+#include "shared/trace_log_text.h"
 
-// When and by which thread a record was made, as the platform reports it.
-struct TraceStamp {
-    unsigned year = 0, month = 0, day = 0;
-    unsigned hour = 0, minute = 0, second = 0, milliseconds = 0;
-    long biasMinutes = 0;  // UTC minus local time, in minutes
-    unsigned long threadId = 0;
+// The log of one run. Once started it hears every debug text and every trace text (it is the
+// debug output's one listener); it writes them once opened, and never after it is closed.
+class TraceLog final : public platform::DebugTextListener {
+  public:
+    TraceLog() = default;
+    ~TraceLog();
+    TraceLog(const TraceLog&) = delete;
+    TraceLog& operator=(const TraceLog&) = delete;
+
+    // Starts collecting: from here every debug text is also a record.
+    void start();
+
+    // Opens <executable name>.trace.log in the package's trace log folder or, where that cannot
+    // be used, in the working directory, and writes what was collected; nothing when the log is
+    // off or the working directory is unresolved.
+    void open(const RunInputs& run);
+
+    // Closes the log for good (before the cleanup batch is started, so that it is complete then).
+    void close();
+
+    void heard(const char* text, platform::Severity severity) override;
+
+  private:
+    std::string record(const std::string& text, TraceRecordType type) const;
+    void writeRecords(const std::string& records);
+    DWORD createFile(const std::wstring& path);
+    DWORD writeFirstRecords(const std::wstring& path);
+    DWORD openInFolder(const std::string& folderSetting, const std::string& executableName);
+
+    bool collecting_ = false;
+    std::string component_;  // the package's file name without extension
+    long biasMinutes_ = 0;
+    std::string pending_;  // records made before the file could be opened
+    platform::FileHandle file_;
+    LONG size_ = 0;  // bytes of whole records in the file
 };
-
-// The viewers' severity of a record, as the code that made it knows it: 3 for a failure or a
-// refusal, 2 for a warning (something ignored), 1 otherwise. Never guessed from the text.
-enum class TraceRecordType { kInformation = 1, kWarning = 2, kError = 3 };
-
-// A record: <![LOG[text]LOG]!><time="HH:mm:ss.fff+BBB" date="MM-dd-yyyy" component="NAME"
-// context="" type="T" thread="TID" file=""> and CR LF; the text's further lines stay inside the
-// brackets, with CR LF line ends.
-std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
-                        const std::string& text, TraceRecordType type);
-
-// Starts collecting: from here every debug text is also a record.
-void StartTraceLog();
 
 // Adds a record of what the debug output does not show; marked with "* ".
 void TraceText(const std::string& text, TraceRecordType type = TraceRecordType::kInformation);
-
-// Opens <executable name>.trace.log in the package's trace log folder or, where that cannot be
-// used, in the working directory, and writes what was collected; nothing when the log is off or
-// the working directory is unresolved.
-void OpenTraceLog(const RunInputs& run);
-
-// Closes the log for good (before the cleanup batch is started, so that it is complete then).
-void CloseTraceLog();

@@ -1,5 +1,6 @@
+#include "shared/trace_log_text.h"
+
 #include "shared/format_text.h"
-#include "shared/trace_log.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "code_page_932.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
-#include "shared/trace_log.h"
+#include "shared/trace_log_text.h"
 #include "shared/utc_time.h"
 
 namespace {
