@@ -18,7 +18,7 @@ set(SETUP_SIZE_FLAGS -Os -ffunction-sections -fdata-sections -flto)
 # No time stamp in the PE headers, so that two builds of one commit are byte-identical.
 # Sections aligned to pages in the file as in memory, so that the payload is mapped from the file
 # rather than read into private memory when the program is loaded.
-set(SETUP_LINK_FLAGS -Os -flto -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s
+set(SETUP_LINK_FLAGS -Os -flto=auto -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s
   -Wl,--no-insert-timestamp -Wl,--file-alignment,4096 -Wl,--section-alignment,4096)
 
 set(VERSION_PRODUCT "BIOS task package")

@@ -38,9 +38,21 @@ std::string ToAnsiPaths(PackOptions& options) {
     return {};
 }
 
+// A fault inside a platform call (its resource update on a file it cannot handle) ends the
+// builder with one line, as every other failure does, instead of a crash dump; what the build
+// left in its folder beside the output goes with the next build.
+LONG WINAPI ReportUnexpectedFault(EXCEPTION_POINTERS* fault) {
+    std::fprintf(stderr,
+                 "setup-pack: error: the build failed inside the platform (exception 0x%08lx)\n",
+                 static_cast<unsigned long>(fault->ExceptionRecord->ExceptionCode));
+    std::fflush(stderr);
+    ExitProcess(1);
+}
+
 }  // namespace
 
 int main() {
+    SetUnhandledExceptionFilter(ReportUnexpectedFault);
     PackOptions options;
     std::string error;
     if (!ParsePackOptions(Utf8Arguments(), options, error)) {

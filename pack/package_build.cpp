@@ -1,15 +1,20 @@
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "pack/pack_text.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
+#include "pack/pe_resources.h"
 #include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
 #include "platform/code_pages.h"
+#include "platform/handles.h"
 #include "platform/mapped_files.h"
+#include "platform/own_files.h"
 #include "platform/path_limit.h"
 #include "platform/resources.h"
 #include "shared/ansi_text.h"
@@ -18,9 +23,14 @@
 namespace {
 
 constexpr char kTemporaryPrefix[] = "spk";
+constexpr char kBuildFolderInfix[] = ".building-";
+constexpr char kBuildFolderSuffix[] = ".tmp";
 constexpr char kSignatureNotice[] =
     "setup-pack: the template's signature, if it had one, no longer holds: sign the package "
     "again before it is deployed (signtool on Windows, osslsigncode on Linux)";
+// A package that still carried its template's certificate table would look tampered with.
+constexpr char kSignatureRemoved[] =
+    "setup-pack: the template's signature was removed: sign the package before it is deployed";
 // A resource's size field holds 32 bits.
 constexpr unsigned long long kLargestEntry = 0xFFFFFFFFull;
 // The 32-bit builder maps every input and the package, and the platform's resource update holds
@@ -28,6 +38,9 @@ constexpr unsigned long long kLargestEntry = 0xFFFFFFFFull;
 constexpr unsigned long long kLargestInputsOf32BitBuilder = 256ull << 20;
 // A 32-bit setup maps its whole file into its 2 GiB address space when it starts.
 constexpr unsigned long long kLargestPayloadOf32BitSetup = 1ull << 30;
+// The largest payload the platform's resource update was seen to write whole (measured under
+// Wine 8: 2 GiB - 16 MiB builds and runs; 2.2 GiB crashes inside the update).
+constexpr unsigned long long kLargestPayload = (2ull << 30) - (16ull << 20);
 constexpr char kNoSettingsText[] = "# no settings\r\n";
 
 // An input mapped, never copied: the resource update reads it from the view.
@@ -94,17 +107,36 @@ std::string MapInputs(std::vector<Input>& inputs) {
     return {};
 }
 
-// What the builder's and the setup's address spaces can hold; checked before anything is read.
-std::string CheckSizes(const std::vector<Input>& inputs, bool template32) {
-    unsigned long long total = 0;
-    for (const Input& input : inputs) total += input.size();
-    if (sizeof(void*) == 4 && total > kLargestInputsOf32BitBuilder) {
-        return "the inputs add up to " + std::to_string(total >> 20) +
+bool IsReplaced(const PeResource& entry, const std::vector<Input>& inputs) {
+    for (const Input& input : inputs) {
+        if (input.id == entry.id && entry.language == platform::kLanguageNeutral) return true;
+    }
+    return false;
+}
+
+// What the builder's and the setup's address spaces and the platform's resource update can hold:
+// the final package's payload, the template's kept entries with the new inputs; checked before
+// anything is read.
+std::string CheckSizes(const std::vector<Input>& inputs,
+                       const std::vector<PeResource>& templateEntries, bool template32) {
+    unsigned long long added = 0;
+    for (const Input& input : inputs) added += input.size();
+    unsigned long long total = added;
+    for (const PeResource& kept : templateEntries) {
+        if (!IsReplaced(kept, inputs)) total += kept.size;
+    }
+    const std::string mib = std::to_string(total >> 20) + " MiB";
+    if (sizeof(void*) == 4 && added > kLargestInputsOf32BitBuilder) {
+        return "the inputs add up to " + std::to_string(added >> 20) +
                " MiB; setup-pack.exe takes at most 256 MiB, use setup-pack64.exe";
     }
     if (template32 && total > kLargestPayloadOf32BitSetup) {
-        return "the inputs add up to " + std::to_string(total >> 20) +
-               " MiB; a package of the 32-bit setup holds at most 1024 MiB";
+        return "the package's payload adds up to " + mib +
+               "; a package of the 32-bit setup holds at most 1024 MiB";
+    }
+    if (total > kLargestPayload) {
+        return "the package's payload adds up to " + mib +
+               "; a package holds at most 2032 MiB (2 GiB - 16 MiB)";
     }
     return {};
 }
@@ -136,14 +168,15 @@ std::string CheckXmlInputs(const PackOptions& options) {
 
 // The setup names the image after the profile's first flash command: it must name a plain
 // file that is none of the setup's own, the package's among them, and then come with the package.
-std::string CheckBiosImage(const PackOptions& options) {
+// `note` says under which name the image will be written, for once the build has succeeded.
+std::string CheckBiosImage(const PackOptions& options, std::string& note) {
     FlashCommand flash;
     if (!ReadFlashCommand(options.profile.c_str(), flash))
         return options.profile + " cannot be read";
     std::string image = platform::ToAnsi(flash.image);
     if (!flash.found) {
         if (!options.bios.empty()) {
-            Say("the profile has no flash command: the BIOS image will be written as Flash.hdr");
+            note = "the profile has no flash command: the BIOS image will be written as Flash.hdr";
         }
         return {};
     }
@@ -160,7 +193,7 @@ std::string CheckBiosImage(const PackOptions& options) {
         return "the profile's first flash command names the image \"" + image +
                "\": give that image with --bios";
     }
-    Say("the BIOS image will be written as " + image);
+    note = "the BIOS image will be written as " + image;
     return {};
 }
 
@@ -185,6 +218,9 @@ std::string SettingsFaultText(const std::string& file, const SettingsFault& faul
             return where + "unknown setting \"" + fault.key + "\"";
         case SettingsFault::Kind::kRepeatedKey:
             return where + "\"" + fault.key + "\" given twice";
+        case SettingsFault::Kind::kBlankAroundValue:
+            return where + "the value of " + fault.key + " begins or ends with a blank: \"" +
+                   fault.value + "\"";
         default:
             return where + "\"" + fault.value + "\" is no value for " + fault.key;
     }
@@ -204,6 +240,17 @@ bool IsUtf8Text(std::string text) {
     }
     std::wstring decoded;
     return DecodeUtf8(text, decoded);
+}
+
+// A byte-order mark of UTF-16, as Notepad's "Unicode" saves text.
+bool IsUtf16Text(const std::string& text) {
+    return text.size() >= 2 &&
+           ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'));
+}
+
+// A value with a blank at either end would look like another one in every listing.
+std::string BlankAroundFault(const char* option, const std::string& value) {
+    return std::string(option) + " begins or ends with a blank: \"" + value + "\"";
 }
 
 std::string RebootExitCodeFault(const std::string& value) {
@@ -228,11 +275,12 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
                                      ? std::string()
                                      : std::string(reinterpret_cast<const char*>(file.data()),
                                                    static_cast<std::size_t>(file.size()));
+        if (IsUtf16Text(text)) return options.settings + " is UTF-16 text: save it as UTF-8";
         if (!IsUtf8Text(text)) {
             return options.settings + " is not UTF-8 text: save it as UTF-8";
         }
         SettingsFault fault;
-        if (!ParsePackageSettings(text, settings, fault)) {
+        if (!ParsePackageSettings(text, settings, fault, true)) {
             return SettingsFaultText(options.settings, fault);
         }
     }
@@ -246,6 +294,9 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
     if (options.traceArguments) settings.traceArguments = true;
     if (!options.traceLogFolder.empty()) {
         if (!settings.traceLogFolder.empty()) return "trace-log-folder given twice";
+        if (HasBlankAround(options.traceLogFolder)) {
+            return BlankAroundFault("--trace-log-folder", options.traceLogFolder);
+        }
         if (!IsUsableTraceLogFolder(options.traceLogFolder)) {
             return "--trace-log-folder must be an absolute folder (a drive, a share or %NAME%) "
                    "of at most 200 characters without control characters or \"<>|?*, not \"" +
@@ -255,6 +306,9 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
     }
     if (!options.resultKey.empty()) {
         if (!settings.resultKey.empty()) return "result-key given twice";
+        if (HasBlankAround(options.resultKey)) {
+            return BlankAroundFault("--result-key", options.resultKey);
+        }
         if (!IsPlainKeyName(options.resultKey)) {
             return "--result-key must be a plain registry key name (no backslash, no control "
                    "characters, at most " +
@@ -283,13 +337,6 @@ void AddSettingsInput(const PackageSettings& settings, std::vector<Input>& input
         {kPayloadSettings, "settings", {}, nullptr, text.empty() ? kNoSettingsText : text});
 }
 
-bool IsReplaced(const PeResource& entry, const std::vector<Input>& inputs) {
-    for (const Input& input : inputs) {
-        if (input.id == entry.id && entry.language == platform::kLanguageNeutral) return true;
-    }
-    return false;
-}
-
 const PeResource* Find(const std::vector<PeResource>& entries, unsigned id,
                        unsigned short language) {
     for (const PeResource& entry : entries) {
@@ -303,14 +350,25 @@ bool SameBytes(const unsigned char* a, const unsigned char* b, unsigned long lon
 }
 
 // Reads the package back with the reader `list` uses: every input is there, neutral, byte for
-// byte, and every other entry of the template is unchanged.
+// byte, and every other entry of the template is unchanged. Gives the checksum the package's
+// header must hold, and where.
 std::string CheckWrittenPackage(const std::string& path, const unsigned char* templateData,
                                 const std::vector<PeResource>& templateEntries,
-                                const std::vector<Input>& inputs) {
+                                const std::vector<Input>& inputs, std::uint32_t& checksum,
+                                std::uint64_t& checksumField) {
     platform::MappedFile package(path.c_str());
     std::vector<PeResource> entries;
     std::string error = CheckSetupBytes(path, package.data(), package.size(), entries);
     if (!error.empty()) return "the package written cannot be read back: " + error;
+    PeSignatureLayout layout;
+    if (!ReadSignatureLayout(package.data(), static_cast<std::size_t>(package.size()), layout,
+                             error)) {
+        return "the package written cannot be read back: " + error;
+    }
+    if (layout.certificateSize != 0) return "the package written still carries a certificate table";
+    checksum =
+        PeChecksum(package.data(), static_cast<std::size_t>(package.size()), layout.checksumField);
+    checksumField = layout.checksumField;
     for (const Input& input : inputs) {
         const PeResource* written = Find(entries, input.id, platform::kLanguageNeutral);
         if (written == nullptr || written->size != input.size() ||
@@ -330,17 +388,100 @@ std::string CheckWrittenPackage(const std::string& path, const unsigned char* te
     return {};
 }
 
-// Builds the package beside the output, checks it, and renames it only then.
+// Writes `bytes` at `offset` of the file at `path`; false when they could not be written whole.
+bool WriteAt(const std::string& path, std::uint64_t offset, const void* bytes, DWORD size) {
+    platform::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return file.valid() && SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) &&
+           platform::WriteWhole(file.get(), bytes, size);
+}
+
+// Cuts the template's certificate table (which lies at its end) off the copy and clears its
+// directory entry, so that the package carries no signature that no longer holds.
+bool RemoveCertificateTable(const std::string& path, const PeSignatureLayout& layout) {
+    {
+        platform::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER end{};
+        end.QuadPart = layout.certificateOffset;
+        if (!file.valid() || !SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) ||
+            !SetEndOfFile(file.get())) {
+            return false;
+        }
+    }
+    const unsigned char cleared[8] = {};
+    return WriteAt(path, layout.certificateDirectory, cleared, sizeof cleared);
+}
+
+// The build's own folder beside the output, named after the output and the builder's process:
+// the package is made there, and so is the platform's copy of it (its resource update writes one
+// into the temporary folder), so that a build that is killed leaves nothing elsewhere and the next
+// build of that output finds and removes what it left.
+std::string BuildFolderPattern(const std::string& out) {
+    return out + kBuildFolderInfix + "*" + kBuildFolderSuffix;
+}
+
+std::string BuildFolder(const std::string& out) {
+    return out + kBuildFolderInfix + std::to_string(GetCurrentProcessId()) + kBuildFolderSuffix;
+}
+
+// True when no process of that ID runs: the folder's build has ended without removing it.
+bool IsStale(const std::string& folderName) {
+    const std::size_t infix = folderName.rfind(kBuildFolderInfix);
+    if (infix == std::string::npos) return false;
+    const std::string digits = folderName.substr(infix + std::strlen(kBuildFolderInfix));
+    const unsigned long id = std::strtoul(digits.c_str(), nullptr, 10);
+    if (id == 0 || id == GetCurrentProcessId()) return false;
+    platform::KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    return !process.valid() || WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+void RemoveStaleBuildFolders(const std::string& out) {
+    WIN32_FIND_DATAA found{};
+    platform::FindHandle search(FindFirstFileA(BuildFolderPattern(out).c_str(), &found));
+    if (!search.valid()) return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && IsStale(found.cFileName)) {
+            const std::string directory = DirectoryOf(out);
+            platform::DeleteTree(((directory == "." ? "" : directory) + found.cFileName).c_str());
+        }
+    } while (FindNextFileA(search.get(), &found));
+}
+
+// Removes the build's folder, and what is left in it, when it goes out of scope.
+class BuildFolderScope {
+  public:
+    explicit BuildFolderScope(std::string path) : path_(std::move(path)) {}
+    ~BuildFolderScope() { platform::DeleteTree(path_.c_str()); }
+    BuildFolderScope(const BuildFolderScope&) = delete;
+    BuildFolderScope& operator=(const BuildFolderScope&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Builds the package in the build's folder, checks it, and renames it to the output only then.
 std::string WritePackage(const PackOptions& options, const std::vector<Input>& inputs,
                          const unsigned char* templateData,
-                         const std::vector<PeResource>& templateEntries) {
+                         const std::vector<PeResource>& templateEntries,
+                         const PeSignatureLayout& templateLayout, const BuildFolderScope& folder) {
     char temporary[kPathBufferSize] = {};
-    if (GetTempFileNameA(DirectoryOf(options.out).c_str(), kTemporaryPrefix, 0, temporary) == 0) {
+    if (GetTempFileNameA(folder.path().c_str(), kTemporaryPrefix, 0, temporary) == 0) {
         return "cannot write into the folder of " + options.out;
     }
+    // The platform's resource update makes its copy where temporary files go.
+    SetEnvironmentVariableA("TMP", folder.path().c_str());
+    SetEnvironmentVariableA("TEMP", folder.path().c_str());
     platform::TemporaryFile package(temporary);
     if (!CopyFileA(options.templatePath.c_str(), package.path().c_str(), FALSE)) {
         return "cannot write " + package.path();
+    }
+    if (templateLayout.certificateSize != 0 &&
+        !RemoveCertificateTable(package.path(), templateLayout)) {
+        return "cannot remove the template's certificate table from " + package.path();
     }
     {
         platform::ResourceUpdate update(package.path().c_str());
@@ -352,8 +493,17 @@ std::string WritePackage(const PackOptions& options, const std::vector<Input>& i
         }
         if (!update.commit()) return "cannot write the resources of " + package.path();
     }
-    std::string error = CheckWrittenPackage(package.path(), templateData, templateEntries, inputs);
+    std::uint32_t checksum = 0;
+    std::uint64_t checksumField = 0;
+    std::string error = CheckWrittenPackage(package.path(), templateData, templateEntries, inputs,
+                                            checksum, checksumField);
     if (!error.empty()) return error;
+    const unsigned char field[4] = {
+        static_cast<unsigned char>(checksum), static_cast<unsigned char>(checksum >> 8),
+        static_cast<unsigned char>(checksum >> 16), static_cast<unsigned char>(checksum >> 24)};
+    if (!WriteAt(package.path(), checksumField, field, sizeof field)) {
+        return "cannot write the checksum of " + package.path();
+    }
     if (!MoveFileExA(package.path().c_str(), options.out.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return "cannot write " + options.out;
     }
@@ -371,10 +521,21 @@ int BuildPackage(const PackOptions& options) {
     std::string error = CheckSetupBytes(options.templatePath, templateFile.data(),
                                         templateFile.size(), templateEntries, &machine);
     if (!error.empty()) return Fail(error);
-    std::vector<Input> inputs = ChosenInputs(options);
-    for (const std::string& check : {MapInputs(inputs), CheckOutputIsNoInput(options, inputs)}) {
-        if (!check.empty()) return Fail(check);
+    PeSignatureLayout layout;
+    if (!ReadSignatureLayout(templateFile.data(), static_cast<std::size_t>(templateFile.size()),
+                             layout, error)) {
+        return Fail(options.templatePath + " is not a setup with a payload store: " + error);
     }
+    // Only a table at the end can be cut off without moving what follows it.
+    if (layout.certificateSize != 0 &&
+        static_cast<unsigned long long>(layout.certificateOffset) + layout.certificateSize !=
+            templateFile.size()) {
+        return Fail(options.templatePath + " carries a certificate table that is not at its end");
+    }
+    std::vector<Input> inputs = ChosenInputs(options);
+    error = MapInputs(inputs);
+    if (error.empty()) error = CheckOutputIsNoInput(options, inputs);
+    if (!error.empty()) return Fail(error);
     PackageSettings settings;
     ReadSettingsEntry(templateFile.data(), templateEntries, settings);
     if (GivesSettings(options)) {
@@ -383,15 +544,29 @@ int BuildPackage(const PackOptions& options) {
         if (!error.empty()) return Fail(error);
         AddSettingsInput(settings, inputs);
     }
-    for (const std::string& check :
-         {CheckSizes(inputs, machine == kMachineI386), CheckInputBytes(inputs),
-          CheckXmlInputs(options), CheckBiosImage(options)}) {
-        if (!check.empty()) return Fail(check);
+    // In order, up to the first failure: nothing more is read once one input is refused.
+    std::string imageNote;
+    error = CheckSizes(inputs, templateEntries, machine == kMachineI386);
+    if (error.empty()) error = CheckInputBytes(inputs);
+    RemoveStaleBuildFolders(options.out);
+    BuildFolderScope folder(BuildFolder(options.out));
+    if (error.empty() && !CreateDirectoryA(folder.path().c_str(), nullptr)) {
+        error = "cannot write into the folder of " + options.out;
     }
-    error = WritePackage(options, inputs, templateFile.data(), templateEntries);
+    for (const Input& input : inputs) {
+        if (!error.empty() || input.kitName.empty()) continue;
+        error = CheckKitProgram(input.path, input.kitName, folder.path() + '\\',
+                                machine == kMachineAmd64);
+    }
+    if (error.empty()) error = CheckXmlInputs(options);
+    if (error.empty()) error = CheckBiosImage(options, imageNote);
+    if (error.empty()) {
+        error = WritePackage(options, inputs, templateFile.data(), templateEntries, layout, folder);
+    }
     if (!error.empty()) return Fail(error);
+    if (!imageNote.empty()) Say(imageNote);
     Say("settings: " + PackageSettingsSummary(settings));
     Say("wrote " + options.out);
-    std::puts(kSignatureNotice);
+    std::puts(layout.certificateSize != 0 ? kSignatureRemoved : kSignatureNotice);
     return 0;
 }

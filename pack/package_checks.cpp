@@ -2,6 +2,8 @@
 
 #include "pack/kit_cabinet.h"
 #include "pack/pack_text.h"
+#include "pack/pe_resources.h"
+#include "payload/cabinet_extractor.h"
 #include "payload/payload_store.h"
 #include "payload/xml_document.h"
 #include "platform/code_pages.h"
@@ -17,12 +19,13 @@ namespace {
 struct RequiredProgram {
     const char* cabinet;
     const char* program;
+    bool variant64;  // started on 64-bit Windows
 };
 constexpr RequiredProgram kRequiredPrograms[] = {
-    {"runvex64.cab", "ZunaClientModule64.exe"},
-    {"Runvex.cab", "ZunaClientModule32.exe"},
-    {"QMB64.cab", "setup.exe"},
-    {"QMB.cab", "setup.exe"},
+    {"runvex64.cab", "ZunaClientModule64.exe", true},
+    {"Runvex.cab", "ZunaClientModule32.exe", false},
+    {"QMB64.cab", "setup.exe", true},
+    {"QMB.cab", "setup.exe", false},
 };
 
 std::string FullPathFolded(const std::string& path) {
@@ -114,6 +117,50 @@ std::string CheckKitCabinetFile(const std::string& path, const std::string& kitN
     for (const RequiredProgram& required : kRequiredPrograms) {
         if (HoldsEntry({kitName}, required.cabinet) && !HoldsEntry(names, required.program)) {
             return path + " holds no " + required.program + ", which the setup starts";
+        }
+    }
+    return {};
+}
+
+namespace {
+
+// The program's kind, as a refusal names it.
+const char* MachineText(std::uint16_t machine) {
+    return machine == kMachineAmd64  ? "an x86-64 program"
+           : machine == kMachineI386 ? "an x86 program"
+                                     : "neither an x86 nor an x86-64 program";
+}
+
+}  // namespace
+
+std::string CheckKitProgram(const std::string& path, const std::string& kitName,
+                            const std::string& folder, bool template64) {
+    for (const RequiredProgram& required : kRequiredPrograms) {
+        if (!HoldsEntry({kitName}, required.cabinet)) continue;
+        const std::string destination = folder + kitName + '\\';
+        FileLedger unpacked;
+        if (!CreateDirectoryA(destination.c_str(), nullptr) ||
+            ExtractCabinet(path.c_str(), destination.c_str(), unpacked) != 1) {
+            return path +
+                   " cannot be unpacked as the setup unpacks it (damaged, or the output's "
+                   "folder path is too long)";
+        }
+        platform::MappedFile program((destination + required.program).c_str());
+        PeSignatureLayout layout;
+        std::string fault;
+        if (program.data() == nullptr ||
+            !ReadSignatureLayout(program.data(), static_cast<std::size_t>(program.size()), layout,
+                                 fault)) {
+            return path + ": its " + required.program + " is not a Windows program";
+        }
+        const bool fits = !required.variant64 ? layout.machine == kMachineI386
+                          : template64
+                              ? layout.machine == kMachineAmd64
+                              : layout.machine == kMachineAmd64 || layout.machine == kMachineI386;
+        if (!fits) {
+            return path + ": its " + required.program + " is " + MachineText(layout.machine) +
+                   ", which cannot run where the " + (template64 ? "64-bit " : "") +
+                   "setup starts it";
         }
     }
     return {};

@@ -29,6 +29,13 @@ SettingsEntry ReadSettingsEntry(const unsigned char* data, const std::vector<PeR
 std::string CheckKitCabinetFile(const std::string& path, const std::string& kitName,
                                 const unsigned char* data, unsigned long long size);
 
+// Unpacks a kit cabinet into `folder` (which ends in a backslash) as the setup will, and checks
+// that the program the setup starts from it is a Windows program that runs where that variant
+// is used: x86 in the 32-bit variants; x86-64 in the 64-bit variants of the 64-bit setup (its
+// PCs may have no WOW64); either in the 64-bit variants of the 32-bit setup.
+std::string CheckKitProgram(const std::string& path, const std::string& kitName,
+                            const std::string& folder, bool template64);
+
 // True when both paths name one file, as Windows compares names (or, when both exist, when they
 // are the same file under two names).
 bool SameFile(const std::string& a, const std::string& b);

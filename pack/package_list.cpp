@@ -4,6 +4,7 @@
 #include "pack/pack_text.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
+#include "pack/pe_resources.h"
 #include "pack/sha256.h"
 #include "payload/own_names.h"
 #include "payload/payload_store.h"
@@ -92,6 +93,18 @@ std::string SettingsText(const unsigned char* data, const std::vector<PeResource
     return PackageSettingsSummary(settings);
 }
 
+// Whether the file carries a certificate table (a signature, valid or not).
+std::string SignatureText(const unsigned char* data, unsigned long long size) {
+    PeSignatureLayout layout;
+    std::string fault;
+    if (!ReadSignatureLayout(data, static_cast<std::size_t>(size), layout, fault)) {
+        return "unknown: " + fault;
+    }
+    return layout.certificateSize == 0
+               ? "none"
+               : "a certificate table of " + std::to_string(layout.certificateSize) + " bytes";
+}
+
 }  // namespace
 
 int ListPackage(const std::string& path) {
@@ -117,6 +130,7 @@ int ListPackage(const std::string& path) {
                     Sha256Hex(file.data() + entry.offset, entry.size).c_str(), writtenAs,
                     Note(entries, entry).c_str());
     }
+    std::printf("Signature: %s\n", SignatureText(file.data(), file.size()).c_str());
     std::printf("Settings: %s\n", SettingsText(file.data(), entries).c_str());
     std::printf("BIOS image name: %s\n",
                 ImageNameText(file.data(), *EffectiveProfile(entries)).c_str());

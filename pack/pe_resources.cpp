@@ -1,6 +1,7 @@
 #include "pack/pe_resources.h"
 
 #include <algorithm>
+#include <set>
 
 #include "pack/little_endian.h"
 
@@ -12,11 +13,17 @@ constexpr std::size_t kSectionHeaderSize = 40;
 constexpr std::uint16_t kPe32Magic = 0x10B;
 constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::size_t kResourceDirectoryIndex = 2;
+constexpr std::size_t kCertificateDirectoryIndex = 4;
+constexpr std::size_t kDataDirectorySize = 8;
+constexpr std::size_t kChecksumFieldAt = 64;  // in the optional header, for both formats
 constexpr std::size_t kDirectoryHeaderSize = 16;
 constexpr std::size_t kDirectoryEntrySize = 8;
 constexpr std::size_t kDataEntrySize = 16;
 constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr char16_t kPayloadType[] = u"BINARY";
+// Far beyond any package (its store has fourteen entries), and small enough that listing or
+// checking every entry of any file ends at once.
+constexpr std::size_t kMostPayloadEntries = 1024;
 
 struct Section {
     std::uint32_t virtualAddress;
@@ -41,6 +48,49 @@ class Bytes {
     std::size_t size_;
 };
 
+// The file and optional headers, checked to lie inside the file.
+struct PeHeaders {
+    std::uint32_t machine = 0;
+    std::uint32_t sectionCount = 0;
+    std::uint64_t optional = 0;  // the optional header
+    std::uint32_t optionalSize = 0;
+    std::uint64_t directories = 0;  // the first data directory entry
+    std::uint32_t directoryCount = 0;
+};
+
+bool ReadPeHeaders(const Bytes& bytes, PeHeaders& headers, std::string& fault) {
+    fault = "it is not a Windows executable";
+    if (!bytes.has(0, kNewHeaderOffsetField + 4) || bytes.read(0, 2) != 0x5A4D) return false;
+    const std::uint64_t pe = bytes.read(kNewHeaderOffsetField, 4);
+    if (!bytes.has(pe, 4 + kFileHeaderSize) || bytes.read(pe, 4) != 0x00004550) return false;
+    headers.machine = bytes.read(pe + 4, 2);
+    headers.sectionCount = bytes.read(pe + 6, 2);
+    headers.optionalSize = bytes.read(pe + 20, 2);
+    headers.optional = pe + 4 + kFileHeaderSize;
+    if (!bytes.has(headers.optional, headers.optionalSize) || headers.optionalSize < 2) {
+        fault = "its headers are cut short";
+        return false;
+    }
+    const std::uint32_t magic = bytes.read(headers.optional, 2);
+    if (magic != kPe32Magic && magic != kPe32PlusMagic) return false;
+    const std::uint64_t countField = headers.optional + (magic == kPe32Magic ? 92 : 108);
+    if (countField + 4 > headers.optional + headers.optionalSize) {
+        fault = "its headers are cut short";
+        return false;
+    }
+    headers.directoryCount = bytes.read(countField, 4);
+    headers.directories = countField + 4;
+    fault.clear();
+    return true;
+}
+
+// The data directory entry `index`, when the headers hold it.
+bool DirectoryEntry(const PeHeaders& headers, std::size_t index, std::uint64_t& entry) {
+    entry = headers.directories + index * kDataDirectorySize;
+    return headers.directoryCount > index &&
+           entry + kDataDirectorySize <= headers.optional + headers.optionalSize;
+}
+
 class Reader {
   public:
     explicit Reader(const Bytes& bytes) : bytes_(bytes) {}
@@ -57,7 +107,14 @@ class Reader {
             return false;
         }
         if (!readRoot(resources)) {
-            fault = "its resource directory is damaged";
+            fault = repeated_  ? "its resource directory shares or repeats entries"
+                    : tooMany_ ? "it holds more than " + std::to_string(kMostPayloadEntries) +
+                                     " payload entries"
+                               : "its resource directory is damaged";
+            return false;
+        }
+        if (Overlapping(resources)) {
+            fault = "its payload entries overlap";
             return false;
         }
         std::sort(resources.begin(), resources.end(), [](const PeResource& a, const PeResource& b) {
@@ -67,43 +124,41 @@ class Reader {
     }
 
   private:
+    // True when two entries' bytes overlap: a resource compiler never writes such entries, and a
+    // crafted file would make every entry's bytes be read again for each one.
+    static bool Overlapping(std::vector<PeResource> resources) {
+        std::sort(resources.begin(), resources.end(),
+                  [](const PeResource& a, const PeResource& b) { return a.offset < b.offset; });
+        for (std::size_t i = 1; i < resources.size(); ++i) {
+            const PeResource& before = resources[i - 1];
+            if (before.size != 0 && before.offset + before.size > resources[i].offset) return true;
+        }
+        return false;
+    }
+
+    // Each directory and each data entry is visited once: one shared or reached twice (a cycle,
+    // or many IDs pointing at one list) is refused.
+    bool firstVisit(std::set<std::uint32_t>& visited, std::uint32_t relative) {
+        if (visited.insert(relative).second) return true;
+        repeated_ = true;
+        return false;
+    }
+
     std::uint32_t u16(std::uint64_t offset) const { return bytes_.read(offset, 2); }
     std::uint32_t u32(std::uint64_t offset) const { return bytes_.read(offset, 4); }
 
     bool readHeaders(std::string& fault) {
-        if (!bytes_.has(0, kNewHeaderOffsetField + 4) || u16(0) != 0x5A4D) {
-            fault = "it is not a Windows executable";
-            return false;
-        }
-        const std::uint64_t pe = u32(kNewHeaderOffsetField);
-        if (!bytes_.has(pe, 4 + kFileHeaderSize) || u32(pe) != 0x00004550) {
-            fault = "it is not a Windows executable";
-            return false;
-        }
-        machine_ = u16(pe + 4);
-        const std::uint32_t sectionCount = u16(pe + 6);
-        const std::uint32_t optionalSize = u16(pe + 20);
-        const std::uint64_t optional = pe + 4 + kFileHeaderSize;
-        if (!bytes_.has(optional, optionalSize) || optionalSize < 2) {
-            fault = "its headers are cut short";
-            return false;
-        }
-        const std::uint32_t magic = u16(optional);
-        if (magic != kPe32Magic && magic != kPe32PlusMagic) {
-            fault = "it is not a Windows executable";
-            return false;
-        }
-        const std::uint64_t countField = optional + (magic == kPe32Magic ? 92 : 108);
-        const std::uint64_t directories = countField + 4;
-        const std::uint64_t resourceEntry = directories + kResourceDirectoryIndex * 8;
-        if (resourceEntry + 8 > optional + optionalSize ||
-            u32(countField) <= kResourceDirectoryIndex) {
+        PeHeaders headers;
+        if (!ReadPeHeaders(bytes_, headers, fault)) return false;
+        machine_ = headers.machine;
+        std::uint64_t resourceEntry = 0;
+        if (!DirectoryEntry(headers, kResourceDirectoryIndex, resourceEntry)) {
             fault = "its headers are cut short";
             return false;
         }
         resourceRva_ = u32(resourceEntry);
         resourceSize_ = u32(resourceEntry + 4);
-        return readSections(optional + optionalSize, sectionCount, fault);
+        return readSections(headers.optional + headers.optionalSize, headers.sectionCount, fault);
     }
 
     // Every section's bytes must lie in the file: a cut file is no complete setup.
@@ -138,8 +193,9 @@ class Reader {
 
     // A directory inside the resource directory: its entries' count and first entry.
     bool directory(std::uint32_t relative, std::uint32_t& named, std::uint32_t& numbered,
-                   std::uint64_t& entries) const {
-        if (relative > resourceSize_ || resourceSize_ - relative < kDirectoryHeaderSize) {
+                   std::uint64_t& entries) {
+        if (relative > resourceSize_ || resourceSize_ - relative < kDirectoryHeaderSize ||
+            !firstVisit(visitedDirectories_, relative)) {
             return false;
         }
         const std::uint64_t at = resourceStart_ + relative;
@@ -162,7 +218,7 @@ class Reader {
         return true;
     }
 
-    bool readRoot(std::vector<PeResource>& resources) const {
+    bool readRoot(std::vector<PeResource>& resources) {
         std::uint32_t named = 0, numbered = 0;
         std::uint64_t entries = 0;
         if (!directory(0, named, numbered, entries)) return false;
@@ -177,7 +233,7 @@ class Reader {
         return true;  // no payload entries
     }
 
-    bool readIds(std::uint32_t relative, std::vector<PeResource>& resources) const {
+    bool readIds(std::uint32_t relative, std::vector<PeResource>& resources) {
         std::uint32_t named = 0, numbered = 0;
         std::uint64_t entries = 0;
         if (!directory(relative, named, numbered, entries)) return false;
@@ -190,8 +246,7 @@ class Reader {
         return true;
     }
 
-    bool readLanguages(unsigned id, std::uint32_t relative,
-                       std::vector<PeResource>& resources) const {
+    bool readLanguages(unsigned id, std::uint32_t relative, std::vector<PeResource>& resources) {
         std::uint32_t named = 0, numbered = 0;
         std::uint64_t entries = 0;
         if (!directory(relative, named, numbered, entries)) return false;
@@ -199,7 +254,12 @@ class Reader {
             const std::uint64_t entry = entries + i * kDirectoryEntrySize;
             const std::uint32_t target = u32(entry + 4);
             if ((target & kHighBit) != 0 || target > resourceSize_ ||
-                resourceSize_ - target < kDataEntrySize) {
+                resourceSize_ - target < kDataEntrySize ||
+                !firstVisit(visitedDataEntries_, target)) {
+                return false;
+            }
+            if (resources.size() == kMostPayloadEntries) {
+                tooMany_ = true;
                 return false;
             }
             const std::uint64_t data = resourceStart_ + target;
@@ -219,6 +279,10 @@ class Reader {
     std::uint32_t resourceRva_ = 0;
     std::uint32_t resourceSize_ = 0;
     std::uint64_t resourceStart_ = 0;
+    std::set<std::uint32_t> visitedDirectories_;
+    std::set<std::uint32_t> visitedDataEntries_;
+    bool repeated_ = false;
+    bool tooMany_ = false;
 };
 
 }  // namespace
@@ -233,4 +297,41 @@ bool ReadPayloadResources(const unsigned char* data, std::size_t size,
     resources = found;
     if (machine != nullptr) *machine = readMachine;
     return true;
+}
+
+bool ReadSignatureLayout(const unsigned char* data, std::size_t size, PeSignatureLayout& layout,
+                         std::string& fault) {
+    const Bytes bytes(data, size);
+    PeHeaders headers;
+    if (!ReadPeHeaders(bytes, headers, fault)) return false;
+    layout.machine = static_cast<std::uint16_t>(headers.machine);
+    std::uint64_t entry = 0;
+    if (!DirectoryEntry(headers, kCertificateDirectoryIndex, entry)) {
+        fault = "its headers are cut short";
+        return false;
+    }
+    layout.checksumField = headers.optional + kChecksumFieldAt;
+    layout.certificateDirectory = entry;
+    layout.certificateOffset = bytes.read(entry, 4);
+    layout.certificateSize = bytes.read(entry + 4, 4);
+    if (layout.certificateSize != 0 &&
+        !bytes.has(layout.certificateOffset, layout.certificateSize)) {
+        fault = "its certificate table lies beyond its end";
+        return false;
+    }
+    fault.clear();
+    return true;
+}
+
+std::uint32_t PeChecksum(const unsigned char* data, std::size_t size, std::uint64_t checksumField) {
+    std::uint64_t sum = 0;
+    for (std::size_t at = 0; at < size; at += 2) {
+        if (at >= checksumField && at < checksumField + 4) continue;
+        std::uint32_t word = data[at];
+        if (at + 1 < size) word |= static_cast<std::uint32_t>(data[at + 1]) << 8;
+        sum += word;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + size);
 }

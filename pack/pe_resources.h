@@ -18,6 +18,8 @@ struct PeResource {
 
 // The machine type of the file header for a 32-bit x86 program.
 constexpr std::uint16_t kMachineI386 = 0x14C;
+// The same for a 64-bit x86 (x86-64) program.
+constexpr std::uint16_t kMachineAmd64 = 0x8664;
 
 // Every "BINARY" resource with a numeric ID, by ID and language, and (when asked) the program's
 // machine type. False with `fault` set (a short reason) when the bytes are not a complete Windows
@@ -25,3 +27,21 @@ constexpr std::uint16_t kMachineI386 = 0x14C;
 bool ReadPayloadResources(const unsigned char* data, std::size_t size,
                           std::vector<PeResource>& resources, std::string& fault,
                           std::uint16_t* machine = nullptr);
+
+// Where a program's checksum and certificate table (its signature) lie in its file.
+struct PeSignatureLayout {
+    std::uint64_t checksumField = 0;         // the optional header's CheckSum
+    std::uint64_t certificateDirectory = 0;  // the data directory's entry: offset, then size
+    std::uint32_t certificateOffset = 0;     // a file offset, not an address
+    std::uint32_t certificateSize = 0;       // 0 when the file carries no signature
+    std::uint16_t machine = 0;               // the file header's machine type
+};
+
+// Reads the layout of a Windows executable's headers; false with `fault` set when the bytes are
+// not one, or its certificate table lies outside the file.
+bool ReadSignatureLayout(const unsigned char* data, std::size_t size, PeSignatureLayout& layout,
+                         std::string& fault);
+
+// The checksum the platform's loader and signing tools expect: the 16-bit one's complement sum of
+// the file's words, its own field counted as zero, plus the file's length.
+std::uint32_t PeChecksum(const unsigned char* data, std::size_t size, std::uint64_t checksumField);

@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
   libgtest-dev googletest
   wine wine32:i386 wine64
-  gcab python3-pytest
+  gcab python3-pytest osslsigncode openssl
   clang libclang-rt-14-dev locales cabextract
   qemu-system-x86 debootstrap
 )

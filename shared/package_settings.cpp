@@ -1,5 +1,7 @@
 #include "shared/package_settings.h"
 
+#include <vector>
+
 #include "shared/ansi_text.h"
 
 namespace {
@@ -134,8 +136,13 @@ bool ParseClientWait(const std::string& value, int& seconds) {
     return true;
 }
 
-bool ParsePackageSettings(const std::string& text, PackageSettings& settings,
-                          SettingsFault& fault) {
+bool HasBlankAround(const std::string& value) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    return !value.empty() && (blank(value.front()) || blank(value.back()));
+}
+
+bool ParsePackageSettings(const std::string& text, PackageSettings& settings, SettingsFault& fault,
+                          bool refuseBlanksAround) {
     PackageSettings parsed;
     std::string seen = "\n";
     // A byte-order mark, as editors on Windows save UTF-8 text.
@@ -159,7 +166,10 @@ bool ParsePackageSettings(const std::string& text, PackageSettings& settings,
         fault.value = line.substr(equals + 1);
         const bool repeated = seen.find('\n' + fault.key + '\n') != std::string::npos;
         seen += fault.key + '\n';
-        fault.kind = repeated ? Kind::kRepeatedKey : SetSetting(fault.key, fault.value, parsed);
+        fault.kind = repeated ? Kind::kRepeatedKey
+                     : refuseBlanksAround && HasBlankAround(fault.value)
+                         ? Kind::kBlankAroundValue
+                         : SetSetting(fault.key, fault.value, parsed);
         if (fault.kind != Kind::kNone) return false;
     }
     fault = SettingsFault();
@@ -167,35 +177,47 @@ bool ParsePackageSettings(const std::string& text, PackageSettings& settings,
     return true;
 }
 
+namespace {
+
+// A setting that differs from its default, as the entry writes it.
+struct ChangedSetting {
+    const char* key;
+    std::string value;
+    bool text;  // a name, not a number or a yes
+};
+
+std::vector<ChangedSetting> ChangedSettings(const PackageSettings& settings) {
+    std::vector<ChangedSetting> changed;
+    if (settings.rebootExitCode != 0) {
+        changed.push_back({kRebootExitCodeKey, std::to_string(settings.rebootExitCode), false});
+    }
+    if (settings.traceLog) changed.push_back({kTraceLogKey, kSettingOn, false});
+    if (settings.traceArguments) changed.push_back({kTraceArgumentsKey, kSettingOn, false});
+    if (!settings.traceLogFolder.empty()) {
+        changed.push_back({kTraceLogFolderKey, settings.traceLogFolder, true});
+    }
+    if (!settings.resultKey.empty()) changed.push_back({kResultKeyKey, settings.resultKey, true});
+    if (settings.clientWaitSeconds != 0) {
+        changed.push_back({kClientWaitKey, std::to_string(settings.clientWaitSeconds), false});
+    }
+    return changed;
+}
+
+}  // namespace
+
 std::string PackageSettingsText(const PackageSettings& settings) {
     std::string text;
-    if (settings.rebootExitCode != 0) {
-        text += std::string(kRebootExitCodeKey) + "=" + std::to_string(settings.rebootExitCode) +
-                kLineEnd;
-    }
-    if (settings.traceLog) text += std::string(kTraceLogKey) + "=" + kSettingOn + kLineEnd;
-    if (settings.traceArguments) {
-        text += std::string(kTraceArgumentsKey) + "=" + kSettingOn + kLineEnd;
-    }
-    if (!settings.traceLogFolder.empty()) {
-        text += std::string(kTraceLogFolderKey) + "=" + settings.traceLogFolder + kLineEnd;
-    }
-    if (!settings.resultKey.empty()) {
-        text += std::string(kResultKeyKey) + "=" + settings.resultKey + kLineEnd;
-    }
-    if (settings.clientWaitSeconds != 0) {
-        text += std::string(kClientWaitKey) + "=" + std::to_string(settings.clientWaitSeconds) +
-                kLineEnd;
+    for (const ChangedSetting& setting : ChangedSettings(settings)) {
+        text += std::string(setting.key) + "=" + setting.value + kLineEnd;
     }
     return text;
 }
 
 std::string PackageSettingsSummary(const PackageSettings& settings) {
-    const std::string lines = PackageSettingsText(settings);
     std::string shown;
-    for (std::size_t start = 0, end; start < lines.size(); start = end + 2) {
-        end = lines.find(kLineEnd, start);
-        shown += (shown.empty() ? "" : ", ") + lines.substr(start, end - start);
+    for (const ChangedSetting& setting : ChangedSettings(settings)) {
+        const std::string value = setting.text ? '"' + setting.value + '"' : setting.value;
+        shown += (shown.empty() ? "" : ", ") + std::string(setting.key) + "=" + value;
     }
     return shown.empty() ? "none" : shown;
 }

@@ -71,7 +71,8 @@ struct SettingsFault {
         kNotKeyValue,
         kUnknownKey,
         kRepeatedKey,
-        kBadValue
+        kBadValue,
+        kBlankAroundValue
     } kind = Kind::kNone;
     int line = 0;
     std::string key;
@@ -80,8 +81,14 @@ struct SettingsFault {
 
 // Reads a settings text: lines end in LF or CR LF; empty lines and lines starting with '#' are
 // skipped. False, with `fault` set, for a line without '=', an unknown or repeated key, or a
-// value out of range; `settings` is then left as it was.
-bool ParsePackageSettings(const std::string& text, PackageSettings& settings, SettingsFault& fault);
+// value out of range; `settings` is then left as it was. The builder also refuses a value that
+// begins or ends with a blank (`refuseBlanksAround`): it would look like another one. The setup
+// reads what a package holds as it is.
+bool ParsePackageSettings(const std::string& text, PackageSettings& settings, SettingsFault& fault,
+                          bool refuseBlanksAround = false);
+
+// True when the value begins or ends with a blank or a tab.
+bool HasBlankAround(const std::string& value);
 
 // True for an exit code a caller would misread: 1 to 4 (the setup's own failure codes), 259
 // (STILL_ACTIVE) and 1618 (another installation in progress).
@@ -93,5 +100,6 @@ bool ParseRebootExitCode(const std::string& value, int& code);
 // The entry's text: a line for each setting that differs from the default, in CR LF.
 std::string PackageSettingsText(const PackageSettings& settings);
 
-// The entry's lines on one line, joined with ", "; "none" when every setting is the default.
+// The entry's lines on one line, joined with ", ", text values in double quotes (so that a blank
+// in them is seen); "none" when every setting is the default.
 std::string PackageSettingsSummary(const PackageSettings& settings);

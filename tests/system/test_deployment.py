@@ -245,7 +245,7 @@ def test_trace_log_in_the_administrators_folder(native, make_workdir):
     shutil.rmtree(folder, ignore_errors=True)
     base = make_workdir(native)
     run_dir, listed = build_package(native, base, "--trace-log-folder", r"%WINDIR%\Logs\BiosTasks")
-    assert listed[-2] == r"Settings: trace-log-folder=%WINDIR%\Logs\BiosTasks"
+    assert listed[-2] == r'Settings: trace-log-folder="%WINDIR%\Logs\BiosTasks"'
     assert native.run("task.exe --exit=2", run_dir).exit_code == 3
     assert wait_for_batch(run_dir)
     assert names(run_dir) == ["task.exe"]
@@ -322,7 +322,7 @@ def test_result_record_for_detection_rules(prefix, make_workdir):
     base = make_workdir(prefix)
     run_dir, listed = build_package(prefix, base, "--result-key", key, "--reboot-exit-code",
                                     "3010")
-    assert listed[-2] == f"Settings: reboot-exit-code=3010, result-key={key}"
+    assert listed[-2] == f'Settings: reboot-exit-code=3010, result-key="{key}"'
     assert prefix.run("task.exe -x", run_dir).exit_code == 0
     assert query_record(prefix, key) == {}
 
@@ -420,7 +420,7 @@ def test_names_are_the_same_in_every_code_page(native, make_workdir, given, loca
     assert built.returncode == 0
     listed = native.wine(str(native.pack_exe), "list", "task.exe", cwd=base,
                          env=utf8).stdout.decode("utf-8")
-    assert f"Settings: trace-log-folder={folder}, result-key={key}" in listed.splitlines()
+    assert f'Settings: trace-log-folder="{folder}", result-key="{key}"' in listed.splitlines()
     run_dir = base / "pkgdir"
     run_dir.mkdir()
     shutil.copy(base / "task.exe", run_dir / "task.exe")

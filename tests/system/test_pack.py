@@ -3,6 +3,7 @@
 import hashlib
 import shutil
 import struct
+import subprocess
 
 import pytest
 
@@ -120,6 +121,12 @@ BAD_BUILDS = [
     ("unreadable file", {}, ["missing.xml"], "cannot read missing.xml"),
     ("not a setup", {}, ["StopHWIX.exe"], "is not a setup with a payload store"),
     ("output folder missing", {}, ["nowhere\\task.exe"], "cannot write into the folder"),
+    ("blank around a value", {"s.txt": b"result-key=A01 flash   \r\n"}, ["+", "--settings", "s.txt"],
+     's.txt line 1: the value of result-key begins or ends with a blank: "A01 flash   "'),
+    ("blank around an option", {}, ["+", "--trace-log-folder", "C:\\Logs "],
+     "--trace-log-folder begins or ends with a blank"),
+    ("UTF-16 settings", {"s.txt": "\ufeffresult-key=A01\r\n".encode("utf-16-le")},
+     ["+", "--settings", "s.txt"], "s.txt is UTF-16 text: save it as UTF-8"),
 ]
 
 
@@ -136,6 +143,8 @@ def test_failed_checks_leave_no_output(native, packdir, label, files, change, me
     elif change == ["StopHWIX.exe"]:
         shutil.copy(native.kit / "StopHWIX.exe", packdir)
         args[args.index("template.exe")] = "StopHWIX.exe"
+    elif change and change[0] == "+":
+        args[-2:-2] = change[1:]
     elif change:
         args[-1] = change[0]
     (packdir / "task.exe").write_bytes(b"older package")
@@ -143,6 +152,7 @@ def test_failed_checks_leave_no_output(native, packdir, label, files, change, me
     assert code == 1
     lines = err.splitlines()
     assert len(lines) == 1 and lines[0].startswith("setup-pack: error: ") and message in lines[0]
+    assert out == ""  # nothing said before the failure, as if the build had gone on
     assert (packdir / "task.exe").read_bytes() == b"older package"
     assert not list(packdir.glob("*.tmp")) and not list(packdir.glob("spk*"))
 
@@ -166,3 +176,153 @@ def test_usage_errors_and_listing_a_non_setup(native, packdir):
     shutil.copy(native.kit / "uninst.exe", packdir)
     code, _, err = pack(native, packdir, "list", "uninst.exe")
     assert code == 1 and "is not a setup with a payload store" in err
+
+
+def pe_signature_fields(data):
+    """(stored checksum, checksum computed here, certificate table offset, size): an independent
+    reading of the PE headers and of the loader's checksum."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    checksum_at = optional + 64
+    stored = struct.unpack_from("<I", data, checksum_at)[0]
+    cert_offset, cert_size = struct.unpack_from("<II", data, directories + 4 * 8)
+    padded = data + b"\0" * (len(data) % 2)
+    total = 0
+    for (word,) in struct.iter_unpack("<H", padded):
+        total += word
+    for (word,) in struct.iter_unpack("<H", data[checksum_at:checksum_at + 4]):
+        total -= word
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return stored, total + len(data), cert_offset, cert_size
+
+
+def sign(folder, unsigned, signed):
+    """Signs with a certificate made here, as an administrator's signing step would."""
+    if not (folder / "cert.pem").exists():
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        "key.pem", "-out", "cert.pem", "-subj", "/CN=BIOS task test", "-days", "2"],
+                       cwd=folder, check=True, capture_output=True)
+    subprocess.run(["osslsigncode", "sign", "-certs", "cert.pem", "-key", "key.pem", "-in",
+                    unsigned, "-out", signed], cwd=folder, check=True, capture_output=True)
+
+
+@pytest.mark.skipif(shutil.which("osslsigncode") is None, reason="osslsigncode is not installed")
+def test_a_signed_template_gives_an_unsigned_package_with_its_checksum(native, packdir):
+    sign(packdir, "template.exe", "signed.exe")
+    assert pe_signature_fields((packdir / "signed.exe").read_bytes())[3] > 0
+    code, out, err = pack(native, packdir, "build", "--template", "signed.exe", "--profile",
+                          "profile.xml", "--bios", "A01.hdr", "--out", "task.exe")
+    assert (code, err) == (0, "")
+    assert out.splitlines()[-1] == ("setup-pack: the template's signature was removed: sign the "
+                                    "package before it is deployed")
+    stored, computed, cert_offset, cert_size = pe_signature_fields((packdir / "task.exe").read_bytes())
+    assert (cert_offset, cert_size) == (0, 0)
+    assert stored == computed
+    _, listed, _ = pack(native, packdir, "list", "task.exe")
+    assert "Signature: none" in listed.splitlines()
+    _, listed, _ = pack(native, packdir, "list", "signed.exe")
+    assert [line for line in listed.splitlines() if line.startswith("Signature: a certificate")]
+
+    sign(packdir, "task.exe", "task-signed.exe")
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", "cert.pem", "-in",
+                               "task-signed.exe"], cwd=packdir, capture_output=True, text=True)
+    assert verified.returncode == 0, verified.stdout + verified.stderr
+    run_dir = packdir / "run"
+    run_dir.mkdir()
+    shutil.copy(packdir / "task-signed.exe", run_dir / "task.exe")
+    native.own(run_dir)
+    assert native.run("task.exe -x", run_dir).exit_code == 0
+
+
+def kit_folder(target, packdir):
+    kit = packdir / "kit"
+    kit.mkdir()
+    for name in KIT_FILES:
+        shutil.copy(target.kit / name if (target.kit / name).exists() else DATA / name, kit / name)
+    return kit
+
+
+def cabinet_of(folder, cabinet, name, data):
+    """A cabinet made by another cabinet maker's rules (gcab), holding `data` as `name`."""
+    work = folder / (cabinet + ".in")
+    work.mkdir()
+    (work / name).write_bytes(data)
+    subprocess.run(["gcab", "-c", "-z", str(folder / cabinet), name], cwd=work, check=True)
+    shutil.rmtree(work)
+
+
+def damaged(data):
+    """The cabinet with one byte of its compressed data flipped: its headers still look whole,
+    and the platform's extractor still unpacks it."""
+    middle = len(data) // 2
+    return data[:middle] + bytes([data[middle] ^ 0x01]) + data[middle + 1:]
+
+
+BAD_KITS = [
+    ("text named as the client", "runvex64.cab",
+     lambda t: ("ZunaClientModule64.exe", b"echo this is no program\r\n"),
+     "runvex64.cab: its ZunaClientModule64.exe is not a Windows program"),
+    ("damaged data blocks", "QMB.cab", None, "QMB.cab cannot be a kit cabinet: its data"),
+    ("x86 client in the 64-bit variant", "runvex64.cab",
+     lambda t: ("ZunaClientModule64.exe", (FLAVOURS[32].kit / "ZunaClientModule32.exe").read_bytes()),
+     "its ZunaClientModule64.exe is an x86 program, which cannot run where the 64-bit setup"),
+    ("x86-64 client in the 32-bit variant", "Runvex.cab",
+     lambda t: ("ZunaClientModule32.exe", (FLAVOURS[64].kit / "ZunaClientModule64.exe").read_bytes()),
+     "its ZunaClientModule32.exe is an x86-64 program"),
+]
+
+
+@pytest.mark.parametrize("label,cabinet,content,message", BAD_KITS, ids=[k[0] for k in BAD_KITS])
+def test_kit_cabinets_are_unpacked_and_their_programs_checked(native, packdir, label, cabinet,
+                                                               content, message):
+    """Each kit cabinet is unpacked as the setup will, and the program the setup starts from it
+    must run where that variant is used (64-bit template for the x86 client module case)."""
+    shutil.copy(FLAVOURS[64].setup_exe, packdir / "template.exe")
+    kit = kit_folder(native, packdir)
+    if content is None:
+        (kit / cabinet).write_bytes(damaged((kit / cabinet).read_bytes()))
+    else:
+        name, data = content(native)
+        (kit / cabinet).unlink()
+        cabinet_of(kit, cabinet, name, data)
+    code, out, err = pack(native, packdir, *full_build("--kit", "kit"))
+    assert code == 1
+    lines = err.splitlines()
+    assert len(lines) == 1 and message in lines[0], err
+    assert out == "" and not (packdir / "task.exe").exists()
+    assert not list(packdir.glob("task.exe.building-*"))
+
+
+def test_the_next_build_removes_what_a_killed_build_left(native, packdir):
+    """A killed build's folder beside the output (its package copy, the platform's copy) is
+    removed by the next build of that output; a build leaves nothing in the temporary folder."""
+    stale = packdir / "task.exe.building-4000000.tmp"
+    stale.mkdir()
+    (stale / "spk1A2B.tmp").write_bytes(b"MZ" + bytes(4096))
+    (stale / "res3C4D.tmp").write_bytes(bytes(4096))
+    temp = sorted(native.drive_c.glob("users/*/Temp"))
+    assert temp
+    before = {p.name for folder in temp for p in folder.iterdir()}
+    code, _, err = pack(native, packdir, *full_build("--kit", str(kit_folder(native, packdir).name)))
+    assert (code, err) == (0, "")
+    assert not stale.exists()
+    assert not list(packdir.glob("task.exe.building-*"))
+    assert {p.name for folder in temp for p in folder.iterdir()} == before
+
+
+def test_a_package_beyond_what_the_resource_update_writes_is_refused(native, packdir):
+    """2.2 GiB of image: refused in one line before anything is written, never a crash."""
+    if native.flavour.bits != 64:
+        pytest.skip("only the 64-bit builder takes inputs beyond 256 MiB")
+    with open(packdir / "A01.hdr", "wb") as image:
+        image.truncate(2200 << 20)  # sparse: no disk is used
+    code, out, err = pack(native, packdir, *full_build())
+    assert code == 1 and out == ""
+    lines = err.splitlines()
+    assert len(lines) == 1 and lines[0].startswith(
+        "setup-pack: error: the package's payload adds up to 2200 MiB; ")
+    assert lines[0].endswith("a package holds at most 2032 MiB (2 GiB - 16 MiB)")
+    assert not list(packdir.glob("task.exe*"))

@@ -96,6 +96,61 @@ TEST(ReadPayloadResources, EveryTruncationAndDamageIsAFault) {
     }
 }
 
+// Two entries, 107 and 114, each in a language directory of its own, with a data entry of its
+// own; `shape` then points one of them where a crafted file would.
+enum class Shape { kGood, kSharedLanguages, kSharedDataEntry, kCycle, kOverlappingBytes };
+
+Bytes MakeTwoEntrySetup(Shape shape) {
+    Bytes b = MakeSetup(107, 0, "");
+    const std::size_t r = 0x200;
+    const std::uint32_t dir = 0x80000000u;
+    for (std::size_t i = r; i < r + 0x100; ++i) b[i] = 0;
+    Put(b, r + 12, 1, 2);
+    Put(b, r + 16, dir | 0x100, 4);
+    Put(b, r + 20, dir | 0x18, 4);
+    Put(b, r + 0x18 + 14, 2, 2);  // ids: 107 and 114
+    Put(b, r + 0x28, 107, 4);
+    Put(b, r + 0x2C, dir | 0x38, 4);
+    Put(b, r + 0x30, 114, 4);
+    const std::uint32_t second = shape == Shape::kSharedLanguages ? 0x38
+                                 : shape == Shape::kCycle         ? 0x18
+                                                                  : 0x50;
+    Put(b, r + 0x34, dir | second, 4);
+    for (std::size_t languages : {0x38u, 0x50u}) {
+        Put(b, r + languages + 14, 1, 2);
+        Put(b, r + languages + 16, 0, 4);
+    }
+    Put(b, r + 0x38 + 20, 0x68, 4);
+    Put(b, r + 0x50 + 20, shape == Shape::kSharedDataEntry ? 0x68 : 0x78, 4);
+    Put(b, r + 0x68, 0x1000 + 0x120, 4);
+    Put(b, r + 0x6C, 8, 4);
+    Put(b, r + 0x78, 0x1000 + (shape == Shape::kOverlappingBytes ? 0x124 : 0x140), 4);
+    Put(b, r + 0x7C, 8, 4);
+    return b;
+}
+
+// Each directory and data entry is read once and no two entries share bytes: a crafted file
+// can neither make a listing endless nor hand one entry's bytes out many times.
+TEST(ReadPayloadResources, SharedCyclicOrOverlappingEntriesAreRefused) {
+    std::vector<PeResource> found;
+    std::string fault;
+    const Bytes good = MakeTwoEntrySetup(Shape::kGood);
+    ASSERT_TRUE(ReadPayloadResources(good.data(), good.size(), found, fault)) << fault;
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[1].id, 114u);
+    const std::pair<Shape, const char*> refused[] = {
+        {Shape::kSharedLanguages, "its resource directory shares or repeats entries"},
+        {Shape::kSharedDataEntry, "its resource directory shares or repeats entries"},
+        {Shape::kCycle, "its resource directory shares or repeats entries"},
+        {Shape::kOverlappingBytes, "its payload entries overlap"},
+    };
+    for (const auto& [shape, expected] : refused) {
+        const Bytes crafted = MakeTwoEntrySetup(shape);
+        EXPECT_FALSE(ReadPayloadResources(crafted.data(), crafted.size(), found, fault));
+        EXPECT_EQ(fault, expected) << static_cast<int>(shape);
+    }
+}
+
 // A cabinet as a cabinet maker writes one: header, one folder, the entries.
 Bytes MakeCabinet(const std::vector<std::pair<std::string, std::uint32_t>>& entries,
                   std::uint32_t flags = 0) {
@@ -113,6 +168,37 @@ Bytes MakeCabinet(const std::vector<std::pair<std::string, std::uint32_t>>& entr
     }
     Put(b, 8, static_cast<std::uint32_t>(b.size()), 4);
     return b;
+}
+
+// One stored data block, "hello world", behind the entry list; its checksum as gcab writes it.
+Bytes WithDataBlock(Bytes cabinet, std::uint32_t checksum) {
+    const std::size_t block = cabinet.size();
+    Put(cabinet, 36, static_cast<std::uint32_t>(block), 4);  // the folder's first block
+    Put(cabinet, 40, 1, 2);                                  // one block
+    Put(cabinet, block, checksum, 4);
+    Put(cabinet, block + 4, 11, 2);
+    Put(cabinet, block + 6, 11, 2);
+    for (char c : std::string("hello world")) cabinet.push_back(static_cast<unsigned char>(c));
+    Put(cabinet, 8, static_cast<std::uint32_t>(cabinet.size()), 4);
+    return cabinet;
+}
+
+// The platform's extractor unpacks damaged data without a word: the builder checks each block.
+TEST(CheckKitCabinet, DataBlocksMatchTheirChecksums) {
+    std::vector<std::string> names;
+    const Bytes cabinet = MakeCabinet({{"ZunaClientModule32.exe", 0x20}});
+    const Bytes good = WithDataBlock(cabinet, 0x03622968);
+    EXPECT_EQ(CheckKitCabinet(good.data(), good.size(), names), "");
+    const Bytes unchecked = WithDataBlock(cabinet, 0);  // no checksum stored
+    EXPECT_EQ(CheckKitCabinet(unchecked.data(), unchecked.size(), names), "");
+    Bytes flipped = good;
+    flipped[flipped.size() - 3] ^= 0x20;
+    EXPECT_EQ(CheckKitCabinet(flipped.data(), flipped.size(), names),
+              "its data block 1 of folder 1 is damaged (its checksum does not match)");
+    Bytes cut = good;
+    const std::size_t block = good.size() - 11 - 8;
+    Put(cut, block + 4, 200, 2);  // the block claims more bytes than follow
+    EXPECT_EQ(CheckKitCabinet(cut.data(), cut.size(), names), "its data is cut short");
 }
 
 TEST(CheckKitCabinet, TheSetupsRules) {

@@ -162,6 +162,19 @@ TEST(PackageSettings, TraceLogFolderAndResultKey) {
     EXPECT_TRUE(WritesTraceLog(read));
     EXPECT_EQ(PackageSettingsText(read),
               "trace-log-folder=%WINDIR%\\Logs\\BiosTasks\r\nresult-key=A01 flash\r\n");
+    // A listing shows names quoted, so that a blank at their end is seen.
+    EXPECT_EQ(PackageSettingsSummary(read),
+              "trace-log-folder=\"%WINDIR%\\Logs\\BiosTasks\", result-key=\"A01 flash\"");
+    // The builder refuses a value with a blank at either end; the setup reads it as it is.
+    for (const char* text :
+         {"result-key=A01 flash   \r\n", "result-key= A01\r\n", "trace-log=yes\t\r\n"}) {
+        PackageSettings strict;
+        EXPECT_FALSE(ParsePackageSettings(text, strict, fault, true)) << text;
+        EXPECT_EQ(fault.kind, SettingsFault::Kind::kBlankAroundValue) << text;
+    }
+    PackageSettings lenient;
+    ASSERT_TRUE(ParsePackageSettings("result-key=A01 flash   \r\n", lenient, fault));
+    EXPECT_EQ(lenient.resultKey, "A01 flash   ");
     for (const char* folder : {"C:\\Logs", "\\\\srv\\logs\\x", "%ProgramData%\\T"}) {
         EXPECT_TRUE(IsUsableTraceLogFolder(folder)) << folder;
     }
