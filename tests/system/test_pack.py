@@ -326,3 +326,25 @@ def test_a_package_beyond_what_the_resource_update_writes_is_refused(native, pac
         "setup-pack: error: the package's payload adds up to 2200 MiB; ")
     assert lines[0].endswith("a package holds at most 2032 MiB (2 GiB - 16 MiB)")
     assert not list(packdir.glob("task.exe*"))
+
+
+def test_a_package_near_the_limit_is_built_whole(native, packdir):
+    """An image that brings the payload to 16 MiB below the limit builds, is read back whole and
+    listed: the limit is one the platform's resource update meets."""
+    if native.flavour.bits != 64:
+        pytest.skip("only the 64-bit builder takes inputs beyond 256 MiB")
+    free = shutil.disk_usage(packdir).free
+    if free < 5 << 29:
+        pytest.skip(f"a package near the limit needs about 2.5 GiB of free disk, {free >> 20} MiB "
+                    "free")
+    with open(packdir / "A01.hdr", "wb") as image:
+        image.truncate(2016 << 20)  # sparse: only the package takes disk
+    try:
+        code, out, err = pack(native, packdir, *full_build())
+        assert (code, err) == (0, "")
+        code, out, _ = pack(native, packdir, "list", "task.exe")
+        assert code == 0
+        assert list_rows(out)[(110, "neutral")][2] == str(2016 << 20)
+    finally:
+        for path in packdir.glob("task.exe*"):
+            path.unlink()
