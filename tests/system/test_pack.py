@@ -348,3 +348,32 @@ def test_a_package_near_the_limit_is_built_whole(native, packdir):
     finally:
         for path in packdir.glob("task.exe*"):
             path.unlink()
+
+
+def test_the_32bit_limit_counts_the_entries_kept_from_the_template(native, packdir):
+    """A package of the 32-bit setup holds at most 1 GiB: 600 MiB kept from the template (a kit
+    file) and a 500 MiB image are refused together, although the new input alone would fit."""
+    if native.flavour.bits != 64:
+        pytest.skip("only the 64-bit builder takes inputs beyond 256 MiB")
+    free = shutil.disk_usage(packdir).free
+    if free < 3 << 29:
+        pytest.skip(f"a 600 MiB template needs about 1.5 GiB of free disk, {free >> 20} MiB free")
+    shutil.copy(FLAVOURS[32].setup_exe, packdir / "template.exe")
+    kit = kit_folder(native, packdir)
+    with open(kit / "ksmbios_data.htm", "wb") as big:
+        big.truncate(600 << 20)
+    try:
+        code, _, err = pack(native, packdir, *full_build("--kit", "kit"))
+        assert (code, err) == (0, "")
+        (packdir / "task.exe").rename(packdir / "big-template.exe")
+        with open(packdir / "A01.hdr", "wb") as image:
+            image.truncate(500 << 20)
+        code, out, err = pack(native, packdir, "build", "--template", "big-template.exe",
+                              "--profile", "profile.xml", "--bios", "A01.hdr", "--out", "task.exe")
+        assert (code, out) == (1, "")
+        assert err.startswith("setup-pack: error: the package's payload adds up to 1100 MiB; a "
+                              "package of the 32-bit setup holds at most 1024 MiB"), err
+        assert not (packdir / "task.exe").exists()
+    finally:
+        for path in [packdir / "big-template.exe", packdir / "task.exe", kit / "ksmbios_data.htm"]:
+            path.unlink(missing_ok=True)
