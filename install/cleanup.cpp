@@ -87,8 +87,9 @@ void RemoveFilesOfThisRun(FileLedger& files, const std::wstring* imageName) {
     }
     // Deepest first; a folder that still holds something (another's file) stays.
     for (auto folder = files.folders().rbegin(); folder != files.folders().rend(); ++folder) {
-        if (files.isKept(*folder) || IsOrLiesIn(ComparableName(*folder), kLayerFolderName))
+        if (files.isKept(*folder) || IsOrLiesIn(ComparableName(*folder), kLayerFolderName)) {
             continue;
+        }
         RemoveDirectoryW(folder->c_str());
     }
     if (onlyThoseTheBatchMisses) return;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "pack/little_endian.h"
 #include "pack/pack_text.h"
 #include "pack/package.h"
 #include "pack/package_checks.h"
@@ -498,9 +499,8 @@ std::string WritePackage(const PackOptions& options, const std::vector<Input>& i
     std::string error = CheckWrittenPackage(package.path(), templateData, templateEntries, inputs,
                                             checksum, checksumField);
     if (!error.empty()) return error;
-    const unsigned char field[4] = {
-        static_cast<unsigned char>(checksum), static_cast<unsigned char>(checksum >> 8),
-        static_cast<unsigned char>(checksum >> 16), static_cast<unsigned char>(checksum >> 24)};
+    unsigned char field[4] = {};
+    WriteLittleEndian(field, checksum, sizeof field);
     if (!WriteAt(package.path(), checksumField, field, sizeof field)) {
         return "cannot write the checksum of " + package.path();
     }
