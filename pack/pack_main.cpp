@@ -59,6 +59,10 @@ int main() {
         std::fprintf(stderr, "setup-pack: error: %s\n%s", error.c_str(), kPackUsage);
         return 2;
     }
+    if (options.command == PackOptions::Command::kHelp) {
+        std::fputs(kPackHelp, stdout);
+        return 0;
+    }
     error = ToAnsiPaths(options);
     if (!error.empty()) {
         std::fprintf(stderr, "setup-pack: error: %s\n", error.c_str());

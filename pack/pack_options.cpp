@@ -6,9 +6,45 @@ const char kPackUsage[] =
     "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
     "                        [--trace-arguments] [--trace-log-folder DIR] [--result-key NAME]\n"
     "                        [--client-wait SECONDS] --out TASK.exe\n"
-    "       setup-pack list TASK.exe\n";
+    "       setup-pack list TASK.exe\n"
+    "       setup-pack --help\n";
+
+const char kPackHelp[] =
+    "setup-pack builds a BIOS task package from a template setup, or lists a package.\n"
+    "\n"
+    "setup-pack build: every option of the package, then --out\n"
+    "  --template SETUP.exe     the template: setup.exe (32-bit) or setup64.exe (64-bit)\n"
+    "  --profile P.xml          the task profile (document element <root>); its first\n"
+    "                           <command type=\"flash\" image=\"NAME\"/> names the BIOS image\n"
+    "  --schema S.xml           the settings schema (<root schemaVersion=\"...\">)\n"
+    "  --bootdevices B.xml      the boot-device map (<bootDevices>)\n"
+    "  --bios IMAGE             the BIOS image, written under the name the profile gives\n"
+    "  --kit DIR                the payload programs and files of the same names in DIR\n"
+    "  --settings FILE          package settings, key=value a line, UTF-8\n"
+    "  --reboot-exit-code N     exit code of a task that asks for a restart (3010 or 1641;\n"
+    "                           without it such a task reports 0 and nothing restarts the PC)\n"
+    "  --trace-log              write <package>.trace.log in the log viewers' format\n"
+    "  --trace-arguments        show the caller's arguments (maybe passwords) in that log\n"
+    "  --trace-log-folder DIR   absolute folder of the trace log (a drive, a share or %NAME%,\n"
+    "                           at most 200 characters)\n"
+    "  --result-key NAME        registry record under HKLM\\SOFTWARE\\Corvane\\BIOS task\n"
+    "                           package\\NAME, for detection rules (at most 201 characters)\n"
+    "  --client-wait SECONDS    how long the client module may run (1 to 86400)\n"
+    "  --out TASK.exe           the package; replaced only by a complete, checked one\n"
+    "\n"
+    "setup-pack list TASK.exe   every entry with its size and SHA-256, the signature, the\n"
+    "                           settings and the BIOS image name the setup will use\n"
+    "setup-pack --help          this text (also -h and /?)\n"
+    "\n"
+    "Limits: a package holds at most 2032 MiB of payload (1024 MiB with the 32-bit template);\n"
+    "setup-pack.exe takes at most 256 MiB of inputs, setup-pack64.exe the rest. A build needs\n"
+    "about twice the package's size free in the output's folder. Exit codes: 0 built or\n"
+    "listed, 1 refused (one line on stderr), 2 wrong command line.\n";
 
 namespace {
+
+// The answers to a request for help.
+constexpr const char* kHelpRequests[] = {"--help", "-h", "/?"};
 
 struct BuildOption {
     const char* name;
@@ -94,6 +130,12 @@ bool ParseBuild(const std::vector<std::string>& args, PackOptions& options, std:
 
 bool ParsePackOptions(const std::vector<std::string>& args, PackOptions& options,
                       std::string& error) {
+    for (const char* request : kHelpRequests) {
+        if (args.size() == 1 && args[0] == request) {
+            options.command = PackOptions::Command::kHelp;
+            return true;
+        }
+    }
     if (!args.empty() && args[0] == "build") return ParseBuild(args, options, error);
     if (args.size() == 2 && args[0] == "list") {
         options.command = PackOptions::Command::kList;

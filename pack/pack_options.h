@@ -5,7 +5,7 @@
 #include <vector>
 
 struct PackOptions {
-    enum class Command { kNone, kBuild, kList } command = Command::kNone;
+    enum class Command { kNone, kBuild, kList, kHelp } command = Command::kNone;
     std::string templatePath;
     std::string profile;
     std::string schema;
@@ -28,3 +28,6 @@ bool ParsePackOptions(const std::vector<std::string>& args, PackOptions& options
                       std::string& error);
 
 extern const char kPackUsage[];
+
+// The usage with what each option does and its limits: the answer to --help.
+extern const char kPackHelp[];

@@ -25,6 +25,9 @@ namespace {
 
 constexpr char kTemporaryPrefix[] = "spk";
 constexpr char kBuildFolderInfix[] = ".building-";
+constexpr char kNoRebootExitCode[] =
+    "note: no --reboot-exit-code: a task that asks for a restart will report 0 and nothing "
+    "restarts the PC; use --reboot-exit-code 3010";
 constexpr char kBuildFolderSuffix[] = ".tmp";
 constexpr char kSignatureNotice[] =
     "setup-pack: the template's signature, if it had one, no longer holds: sign the package "
@@ -566,6 +569,7 @@ int BuildPackage(const PackOptions& options) {
     if (!error.empty()) return Fail(error);
     if (!imageNote.empty()) Say(imageNote);
     Say("settings: " + PackageSettingsSummary(settings));
+    if (settings.rebootExitCode == 0) Say(kNoRebootExitCode);
     Say("wrote " + options.out);
     std::puts(layout.certificateSize != 0 ? kSignatureRemoved : kSignatureNotice);
     return 0;

@@ -157,6 +157,15 @@ def test_failed_checks_leave_no_output(native, packdir, label, files, change, me
     assert not list(packdir.glob("*.tmp")) and not list(packdir.glob("spk*"))
 
 
+def test_a_build_without_a_reboot_exit_code_says_what_that_means(native, packdir):
+    note = ("setup-pack: note: no --reboot-exit-code: a task that asks for a restart will report 0 "
+            "and nothing restarts the PC; use --reboot-exit-code 3010")
+    code, out, _ = pack(native, packdir, *full_build())
+    assert code == 0 and note in out.splitlines()
+    code, out, _ = pack(native, packdir, *full_build("--reboot-exit-code", "3010"))
+    assert code == 0 and note not in out.splitlines()
+
+
 def test_image_without_flash_command_is_written_as_flash_hdr(native, packdir):
     (packdir / "profile.xml").write_bytes((DATA / "profile.xml").read_bytes())
     code, out, _ = pack(native, packdir, *full_build())
@@ -171,6 +180,13 @@ def test_usage_errors_and_listing_a_non_setup(native, packdir):
                  ["build", "--profile", "a", "--profile", "b", "--template", "t", "--out", "o"]):
         code, _, err = pack(native, packdir, *args)
         assert code == 2 and "usage: setup-pack build" in err, args
+    for request in ("--help", "-h", "/?"):
+        code, out, err = pack(native, packdir, request)
+        assert (code, err) == (0, ""), request
+        for option in ("--template", "--profile", "--schema", "--bootdevices", "--bios", "--kit",
+                       "--settings", "--reboot-exit-code", "--trace-log", "--trace-arguments",
+                       "--trace-log-folder", "--result-key", "--client-wait", "--out"):
+            assert [line for line in out.splitlines() if line.startswith("  " + option + " ")], option
     code, _, err = pack(native, packdir, "list", "profile.xml")
     assert code == 1 and "is not a Windows executable" in err
     shutil.copy(native.kit / "uninst.exe", packdir)
