@@ -49,12 +49,14 @@ add_library(setup_core STATIC
   payload/cabinet_destination.cpp
   payload/profile_reader.cpp
   payload/installation_files.cpp
+  payload/stage_folder.cpp
   install/cleanup.cpp
   install/restart_mark.cpp
   shared/utc_time.cpp
   shared/setting_text.cpp
   platform/code_pages.cpp
   platform/own_files.cpp
+  platform/folder_security.cpp
   platform/system_facts.cpp
   platform/cabinet_library.cpp
   platform/machine_lock.cpp

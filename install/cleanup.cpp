@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "install/restart_mark.h"
+#include "payload/stage_folder.h"
 #include "platform/code_pages.h"
 #include "platform/debug_output.h"
 #include "platform/own_files.h"
@@ -99,33 +100,48 @@ void RemoveFilesOfThisRun(FileLedger& files, const std::wstring* imageName) {
     }
 }
 
+// The folder that holds `folder` (a drive path); a drive's root keeps its backslash.
+std::string FolderAbove(const std::string& folder) {
+    std::string above = folder.substr(0, folder.rfind('\\'));
+    if (above.size() == 2) above += '\\';
+    return above;
+}
+
 // Starts the batch hidden, holding the machine lock until it has removed the files and itself;
-// the setup does not wait for it. Its start is in the trace log, which is complete before the
-// batch runs.
-void StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
+// the setup does not wait for it. True when it was started. Its start is in the trace log, which is
+// complete before the batch runs.
+bool StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
     std::string batchPath = WorkingPath(run, kCleanupBatchName);
     std::string interpreter = platform::SystemFilePath(kInterpreterFile);
     if (batchPath.empty() || interpreter.empty()) {
         TraceText(kBatchPathTooLong, TraceRecordType::kError);
-        return;
+        return false;
     }
-    // The interpreter inherits it.
-    if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str())) {
+    const bool staged = !run.StageDirectory.empty();
+    // The interpreter inherits them.
+    if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str()) ||
+        (staged &&
+         !SetEnvironmentVariableA(kCleanupFolderVariable, run.WorkingDirectory.c_str()))) {
         TraceText(std::string(kBatchVariableNotSet) + std::to_string(GetLastError()),
                   TraceRecordType::kError);
-        return;
+        return false;
     }
     platform::ChildProcess batch;
-    const std::string commandLine = CleanupCommandLine(run.WorkingDirectory);
-    if (!batch.start(interpreter.c_str(), commandLine, run.WorkingDirectory.c_str(),
+    const std::string commandLine = CleanupCommandLine(run.WorkingDirectory, staged);
+    const std::string currentDirectory =
+        staged ? FolderAbove(run.WorkingDirectory) : run.WorkingDirectory;
+    if (!batch.start(interpreter.c_str(), commandLine, currentDirectory.c_str(),
                      run.MachineLockHandle, false)) {
         TraceText("cleanup batch not started, error " + std::to_string(batch.error()),
                   TraceRecordType::kError);
-        return;
+        return false;
     }
     TraceText("cleanup batch started: " + interpreter + " " + commandLine);
     traceLog.close();
+    // The batch removes the stage folder last, which the setup's current directory would hold.
+    if (staged) StepOutOfStageFolder();
     batch.resume();
+    return true;
 }
 }  // namespace
 
@@ -172,5 +188,5 @@ void fn_Cleanup(const RunInputs& run, RunOutcome& outcome, TraceLog& traceLog) {
     // What the batch has no line for (extra kit entries, names without a form in its code page)
     // goes now, after the last child has ended.
     RemoveFilesOfThisRun(files, &outcome.BiosImageName);
-    StartCleanupBatch(run, traceLog);
+    outcome.CleanupBatchStarted = StartCleanupBatch(run, traceLog);
 }

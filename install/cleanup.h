@@ -19,15 +19,20 @@ using NamePredicate = std::function<bool(const std::string& name)>;
 std::string CleanupBatchText(const std::string& workingDirectory, const std::string& imageName,
                              LeadBytePredicate isLeadByte, NamePredicate isLeftAlone = nullptr);
 
-// The environment variable that holds the batch's full path for the interpreter.
+// The environment variables that hold the batch's full path and, for a stage folder, the
+// folder's, for the interpreter.
 constexpr char kCleanupBatchVariable[] = "SETUP_CLEANUP_BATCH";
+constexpr char kCleanupFolderVariable[] = "SETUP_CLEANUP_FOLDER";
 
-// The interpreter's command line for the batch in the working directory W, which is also its
-// current directory. Never with W itself in it, where the interpreter would expand a % of W:
-// the bare batch name for a drive path; for a UNC path, where the interpreter does not keep W as
-// its current directory, the full path taken from kCleanupBatchVariable, which it expands once.
-// No AutoRun commands (/d), no delayed expansion of a ! in a name (/v:off).
-std::string CleanupCommandLine(const std::string& workingDirectory);
+// The interpreter's command line for the batch in the working directory W. Never with W itself in
+// it, where the interpreter would expand a % of W: the bare batch name for a drive path, W being
+// the interpreter's current directory; for a UNC path, where the interpreter does not keep W as its
+// current directory, the full path taken from kCleanupBatchVariable, which it expands once. For a
+// package's own stage folder W, started from the folder above (no process's current directory can
+// be removed), the full path too, and once the batch has ended and no longer holds its own file,
+// W goes when nothing else is left in it. No AutoRun commands (/d), no delayed expansion of a !
+// in a name (/v:off).
+std::string CleanupCommandLine(const std::string& workingDirectory, bool removesFolder = false);
 
 // Writes delzrph.bat into the working directory, replacing an older one, read-only or not. A batch
 // that cannot be written whole (a full disk) is deleted at once.

@@ -41,7 +41,12 @@ class BatchText {
 
 }  // namespace
 
-std::string CleanupCommandLine(const std::string& workingDirectory) {
+std::string CleanupCommandLine(const std::string& workingDirectory, bool removesFolder) {
+    if (removesFolder) {
+        // Without /S, the folder goes only when empty: another's file keeps it.
+        return kInterpreterOptions + std::string("\"\"%") + kCleanupBatchVariable +
+               "%\" & rmdir \"%" + kCleanupFolderVariable + "%\"\"";
+    }
     if (workingDirectory.compare(0, 2, kUncPrefix) != 0) {
         return kInterpreterOptions + std::string(kCleanupBatchName);
     }

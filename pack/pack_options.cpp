@@ -5,7 +5,7 @@ const char kPackUsage[] =
     "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR]\n"
     "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
     "                        [--trace-arguments] [--trace-log-folder DIR] [--result-key NAME]\n"
-    "                        [--client-wait SECONDS] --out TASK.exe\n"
+    "                        [--client-wait SECONDS] [--stage-folder DIR] --out TASK.exe\n"
     "       setup-pack list TASK.exe\n"
     "       setup-pack --help\n";
 
@@ -30,6 +30,9 @@ const char kPackHelp[] =
     "  --result-key NAME        registry record under HKLM\\SOFTWARE\\Corvane\\BIOS task\n"
     "                           package\\NAME, for detection rules (at most 201 characters)\n"
     "  --client-wait SECONDS    how long the client module may run (1 to 86400)\n"
+    "  --stage-folder DIR       lay the payload out in DIR\\<package name> instead of the\n"
+    "                           current directory: a local drive's folder or %NAME%, at most\n"
+    "                           200 characters; only administrators may write it\n"
     "  --out TASK.exe           the package; replaced only by a complete, checked one\n"
     "\n"
     "setup-pack list TASK.exe   every entry with its size and SHA-256, the signature, the\n"
@@ -63,6 +66,7 @@ constexpr BuildOption kBuildOptions[] = {
     {"--trace-log-folder", &PackOptions::traceLogFolder},
     {"--result-key", &PackOptions::resultKey},
     {"--client-wait", &PackOptions::clientWait},
+    {"--stage-folder", &PackOptions::stageFolder},
     {"--out", &PackOptions::out},
 };
 struct FlagOption {

@@ -18,6 +18,7 @@ struct PackOptions {
     std::string traceLogFolder;  // checked when the package is built
     std::string resultKey;       // checked when the package is built
     std::string clientWait;      // seconds; checked when the package is built
+    std::string stageFolder;     // checked when the package is built
     bool traceLog = false;
     bool traceArguments = false;  // the trace log shows the caller's arguments in full
     std::string listed;           // the package of "list"

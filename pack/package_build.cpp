@@ -233,7 +233,8 @@ std::string SettingsFaultText(const std::string& file, const SettingsFault& faul
 bool GivesSettings(const PackOptions& options) {
     return !options.settings.empty() || !options.rebootExitCode.empty() || options.traceLog ||
            options.traceArguments || !options.traceLogFolder.empty() ||
-           !options.resultKey.empty() || !options.clientWait.empty();
+           !options.resultKey.empty() || !options.clientWait.empty() ||
+           !options.stageFolder.empty();
 }
 
 // Settings text is UTF-8, so that its names mean the same on every PC (a NUL is left to the
@@ -270,6 +271,21 @@ std::string RebootExitCodeFault(const std::string& value) {
     return "--reboot-exit-code must be a number from 1 to 65535, not \"" + value + "\"";
 }
 
+// A folder option's value, once given, with no blank at either end and usable by the setup;
+// empty when it was taken into `setting`, else why not.
+std::string FolderFromOption(const char* option, const char* key, const std::string& value,
+                             bool usable, const char* rule, std::string& setting) {
+    if (!setting.empty()) return std::string(key) + " given twice";
+    if (HasBlankAround(value)) return BlankAroundFault(option, value);
+    if (!usable) {
+        return std::string(option) + " must be " + rule +
+               " of at most 200 characters without control characters or \"<>|?*, not \"" + value +
+               "\"";
+    }
+    setting = value;
+    return {};
+}
+
 // The settings the command line asks for; they replace the template's as a whole.
 std::string SettingsFromOptions(const PackOptions& options, PackageSettings& settings) {
     if (!options.settings.empty()) {
@@ -297,16 +313,11 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
     if (options.traceLog) settings.traceLog = true;
     if (options.traceArguments) settings.traceArguments = true;
     if (!options.traceLogFolder.empty()) {
-        if (!settings.traceLogFolder.empty()) return "trace-log-folder given twice";
-        if (HasBlankAround(options.traceLogFolder)) {
-            return BlankAroundFault("--trace-log-folder", options.traceLogFolder);
-        }
-        if (!IsUsableTraceLogFolder(options.traceLogFolder)) {
-            return "--trace-log-folder must be an absolute folder (a drive, a share or %NAME%) "
-                   "of at most 200 characters without control characters or \"<>|?*, not \"" +
-                   options.traceLogFolder + "\"";
-        }
-        settings.traceLogFolder = options.traceLogFolder;
+        const std::string fault = FolderFromOption(
+            "--trace-log-folder", kTraceLogFolderKey, options.traceLogFolder,
+            IsUsableTraceLogFolder(options.traceLogFolder),
+            "an absolute folder (a drive, a share or %NAME%)", settings.traceLogFolder);
+        if (!fault.empty()) return fault;
     }
     if (!options.resultKey.empty()) {
         if (!settings.resultKey.empty()) return "result-key given twice";
@@ -329,6 +340,12 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
                    std::to_string(kLongestClientWaitSeconds) + ", not \"" + options.clientWait +
                    "\"";
         }
+    }
+    if (!options.stageFolder.empty()) {
+        return FolderFromOption("--stage-folder", kStageFolderKey, options.stageFolder,
+                                IsUsableStageFolder(options.stageFolder),
+                                "a folder on a local drive (\"C:\\...\" or %NAME%)",
+                                settings.stageFolder);
     }
     return {};
 }

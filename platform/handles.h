@@ -69,10 +69,18 @@ struct ModuleHandleTraits {
     static void Close(Handle handle) { FreeLibrary(handle); }
 };
 
+// Memory the platform hands out to be freed with LocalFree (security descriptors, SID texts).
+struct LocalMemoryTraits {
+    using Handle = void*;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle memory) { LocalFree(memory); }
+};
+
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 // Owns both handles of a created process; put() is the out-parameter for CreateProcessA.
 class ProcessInformation {

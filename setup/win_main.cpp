@@ -5,6 +5,7 @@
 #include "install/restart_mark.h"
 #include "payload/installation_files.h"
 #include "payload/payload_store.h"
+#include "payload/stage_folder.h"
 #include "platform/code_pages.h"
 #include "platform/debug_output.h"
 #include "platform/machine_lock.h"
@@ -175,6 +176,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     CommandLineOptions options;
     ReadOptions(options, run);
     int result = fn_CheckOS(run.Is64BitWindows);
+    // A stage folder that cannot be used safely fails the run before anything is written.
+    if (result == kExitSuccess && !run.Settings.stageFolder.empty() && !EnterStageFolder(run)) {
+        result = kExitClientModuleFailed;
+    }
     ResolveWorkingDirectory(run);
     traceLog.open(run);
     RunOutcome outcome;
@@ -193,5 +198,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                   : TraceRecordType::kError);
     if (!run.ExtractOnly) fn_Cleanup(run, outcome, traceLog);
     traceLog.close();
+    if (!run.StageDirectory.empty() && !outcome.CleanupBatchStarted) RemoveEmptyStageFolder(run);
     return result;
 }

@@ -52,6 +52,10 @@ Kind SetSetting(const std::string& key, const std::string& value, PackageSetting
         settings.traceLogFolder = value;
         return IsUsableTraceLogFolder(value) ? Kind::kNone : Kind::kBadValue;
     }
+    if (key == kStageFolderKey) {
+        settings.stageFolder = value;
+        return IsUsableStageFolder(value) ? Kind::kNone : Kind::kBadValue;
+    }
     if (key == kClientWaitKey) {
         return ParseClientWait(value, settings.clientWaitSeconds) ? Kind::kNone : Kind::kBadValue;
     }
@@ -90,6 +94,10 @@ bool IsUsableTraceLogFolder(const std::string& folder) {
     return !folder.empty() && SettingTextLength(folder) <= kLongestTraceLogFolder &&
            IsAbsoluteFolder(folder) && !HasControlCharacter(folder) &&
            folder.find_first_of(kFolderForbidden) == std::string::npos;
+}
+
+bool IsUsableStageFolder(const std::string& folder) {
+    return IsUsableTraceLogFolder(folder) && folder.compare(0, 2, "\\\\") != 0;
 }
 
 bool IsPlainKeyName(const std::string& name) {
@@ -199,6 +207,9 @@ std::vector<ChangedSetting> ChangedSettings(const PackageSettings& settings) {
     if (!settings.resultKey.empty()) changed.push_back({kResultKeyKey, settings.resultKey, true});
     if (settings.clientWaitSeconds != 0) {
         changed.push_back({kClientWaitKey, std::to_string(settings.clientWaitSeconds), false});
+    }
+    if (!settings.stageFolder.empty()) {
+        changed.push_back({kStageFolderKey, settings.stageFolder, true});
     }
     return changed;
 }

@@ -11,6 +11,7 @@ constexpr char kTraceArgumentsKey[] = "trace-arguments";
 constexpr char kTraceLogFolderKey[] = "trace-log-folder";
 constexpr char kResultKeyKey[] = "result-key";
 constexpr char kClientWaitKey[] = "client-wait";
+constexpr char kStageFolderKey[] = "stage-folder";
 // The longest wait a package may choose for its client module, in seconds (a day): flash tools
 // take minutes, deployment systems end installs long before a day.
 constexpr int kLongestClientWaitSeconds = 86400;
@@ -24,6 +25,9 @@ struct PackageSettings {
         traceLogFolder;     // where the trace log goes (implies it); %NAME% expanded at run time
     std::string resultKey;  // the registry key of the record of the last run
     int clientWaitSeconds = 0;  // 0: the setup's own wait for the client module
+    // Where the payload is laid out instead of the current directory (in a folder named after the
+    // package); %NAME% expanded at run time.
+    std::string stageFolder;
 };
 
 // A client module's wait: decimal digits only, from 1 to kLongestClientWaitSeconds.
@@ -37,6 +41,10 @@ inline bool WritesTraceLog(const PackageSettings& settings) {
 // A folder the trace log can go to: an absolute path (a drive, a UNC share, or a %NAME% the setup
 // expands) of at most 200 characters, without control characters or "<>|?*.
 bool IsUsableTraceLogFolder(const std::string& folder);
+
+// A stage folder: a drive path ("C:\\...") or one that begins with a %NAME% the setup expands,
+// never a share (the setup starts programs from it), with the trace log folder's other limits.
+bool IsUsableStageFolder(const std::string& folder);
 
 // True for a drive path ("C:\\...") or a share ("\\\\server\\..."): a folder that does not
 // depend on the current directory or drive.

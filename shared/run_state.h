@@ -26,6 +26,9 @@ struct RunInputs {
     bool WriteLog = false;
     bool ExtractOnly = false;
     bool Is64BitWindows = false;
+    // The package's own folder in its stage folder, made or checked by this run, when it is the
+    // working directory: the cleanup removes it too. Empty otherwise.
+    std::wstring StageDirectory;
     PackageSettings Settings;  // the package's own, or the defaults
     // The machine lock, handed on to every program the run starts so that it outlives the setup.
     void* MachineLockHandle = nullptr;
@@ -73,5 +76,6 @@ struct RunOutcome {
     bool PayloadComplete = false;      // every payload file was written completely by this run
     std::wstring BiosImageName;        // as accepted for writing; empty when none was
     bool CleanupBatchWritten = false;  // this run wrote delzrph.bat completely
+    bool CleanupBatchStarted = false;  // and started it: it removes the files from now on
     bool RebootPending = false;        // the client module asked for a restart
 };

@@ -47,27 +47,11 @@ TraceStamp Now(long biasMinutes) {
 }
 
 // The package's trace log folder with %NAME% expanded, created with its parents; empty (and
-// `error` set) when it cannot be. A folder that is not absolute once expanded (a %NAME% that no
-// variable defines, or one that expands to a relative path) is never created: it would land in
-// the working directory, which the cleanup empties. Wide throughout, so that the folder is the
-// same on every PC whatever its code pages.
+// `error` set) when it cannot be. A folder that is not absolute once expanded is never created:
+// it would land in the working directory, which the cleanup empties.
 std::wstring PreparedFolder(const std::string& folder, DWORD& error) {
-    const std::wstring wanted = WideSettingText(folder);
-    wchar_t expanded[kPathBufferSize] = {};
-    DWORD length = ExpandEnvironmentStringsW(wanted.c_str(), expanded, kPathBufferSize);
-    if (length == 0 || length > kPathBufferSize) {
-        error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-        return {};
-    }
-    std::wstring prepared(expanded);
-    if (HoldsVariableReference(AsciiShadow(prepared))) {
-        error = ERROR_ENVVAR_NOT_FOUND;
-        return {};
-    }
-    if (!IsAbsoluteFolderPath(AsciiShadow(prepared))) {
-        error = ERROR_BAD_PATHNAME;
-        return {};
-    }
+    std::wstring prepared = ExpandedFolderSetting(folder, error);
+    if (prepared.empty()) return {};
     if (prepared.back() != L'\\') prepared += L'\\';
     platform::CreateFoldersOf(prepared);
     const DWORD attributes = GetFileAttributesW(prepared.c_str());

@@ -125,6 +125,10 @@ BAD_BUILDS = [
      's.txt line 1: the value of result-key begins or ends with a blank: "A01 flash   "'),
     ("blank around an option", {}, ["+", "--trace-log-folder", "C:\\Logs "],
      "--trace-log-folder begins or ends with a blank"),
+    ("stage folder on a share", {}, ["+", "--stage-folder", "\\\\srv\\stage"],
+     "--stage-folder must be a folder on a local drive"),
+    ("stage folder relative", {}, ["+", "--stage-folder", "Stage"],
+     "--stage-folder must be a folder on a local drive"),
     ("UTF-16 settings", {"s.txt": "\ufeffresult-key=A01\r\n".encode("utf-16-le")},
      ["+", "--settings", "s.txt"], "s.txt is UTF-16 text: save it as UTF-8"),
 ]
@@ -185,7 +189,8 @@ def test_usage_errors_and_listing_a_non_setup(native, packdir):
         assert (code, err) == (0, ""), request
         for option in ("--template", "--profile", "--schema", "--bootdevices", "--bios", "--kit",
                        "--settings", "--reboot-exit-code", "--trace-log", "--trace-arguments",
-                       "--trace-log-folder", "--result-key", "--client-wait", "--out"):
+                       "--trace-log-folder", "--result-key", "--client-wait", "--stage-folder",
+                       "--out"):
             assert [line for line in out.splitlines() if line.startswith("  " + option + " ")], option
     code, _, err = pack(native, packdir, "list", "profile.xml")
     assert code == 1 and "is not a Windows executable" in err

@@ -151,6 +151,11 @@ TEST(CleanupCommandLine, NeverHoldsTheWorkingDirectory) {
     for (const char* w : {"\\\\server\\share\\task", "\\\\srv\\a %PATH%"}) {
         EXPECT_EQ(CleanupCommandLine(w), "cmd.exe /d /v:off /c \"\"%SETUP_CLEANUP_BATCH%\"\"") << w;
     }
+    // A stage folder goes after the batch, from the command line: the batch holds its own file
+    // while it runs.
+    EXPECT_EQ(
+        CleanupCommandLine("C:\\Stage\\a %PATH% b", true),
+        "cmd.exe /d /v:off /c \"\"%SETUP_CLEANUP_BATCH%\" & rmdir \"%SETUP_CLEANUP_FOLDER%\"\"");
 }
 
 TEST(ClientModuleCommandLine, PathQuotedTailAppended) {

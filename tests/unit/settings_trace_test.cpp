@@ -182,6 +182,17 @@ TEST(PackageSettings, TraceLogFolderAndResultKey) {
         EXPECT_FALSE(IsUsableTraceLogFolder(folder)) << folder;
     }
     EXPECT_FALSE(IsUsableTraceLogFolder("C:\\" + std::string(198, 'x')));
+    // A stage folder is a trace log folder that is never a share: programs are started from it.
+    for (const char* folder : {"C:\\Stage", "%ProgramData%\\T", "d:\\"}) {
+        EXPECT_TRUE(IsUsableStageFolder(folder)) << folder;
+    }
+    for (const char* folder : {"\\\\srv\\stage", "Stage", "", "C:\\a*b"}) {
+        EXPECT_FALSE(IsUsableStageFolder(folder)) << folder;
+    }
+    PackageSettings staged;
+    ASSERT_TRUE(ParsePackageSettings("stage-folder=%ProgramData%\\BiosTasks\r\n", staged, fault));
+    EXPECT_EQ(PackageSettingsSummary(staged), "stage-folder=\"%ProgramData%\\BiosTasks\"");
+    EXPECT_FALSE(ParsePackageSettings("stage-folder=\\\\srv\\s\r\n", staged, fault));
     for (const char* key : {"", "a\\b", "..", " ", "a\nb"})
         EXPECT_FALSE(IsPlainKeyName(key)) << key;
     // Characters, not bytes: 201 two-byte characters are a key the registry takes.
