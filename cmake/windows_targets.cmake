@@ -51,6 +51,7 @@ add_library(setup_core STATIC
   payload/installation_files.cpp
   payload/stage_folder.cpp
   install/cleanup.cpp
+  install/bitlocker.cpp
   install/restart_mark.cpp
   shared/utc_time.cpp
   shared/setting_text.cpp

@@ -1,5 +1,6 @@
 #include "install/install_sequence.h"
 
+#include "install/bitlocker.h"
 #include "install/cleanup.h"
 #include "payload/installation_files.h"
 #include "platform/code_pages.h"
@@ -251,8 +252,16 @@ int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome) {
     }
     // Never under a layer installer that still runs: a later run removes it.
     if (!files.isKept(kLayerFolderName)) platform::DeleteTree(kLayerFolderName);
+    bool bitLockerSuspended = false;
+    if (run.Settings.suspendBitLocker && !SuspendBitLockerForOneRestart(run, bitLockerSuspended)) {
+        return kExitClientModuleFailed;
+    }
     int code = RunClientModule(text, run, files);
     Report(code != 0, kClientFailed, kClientSucceeded);
     if (CheckRebootMarker() == 1) outcome.RebootPending = true;
+    if (bitLockerSuspended) {
+        outcome.BitLockerSuspended =
+            KeepOrResumeBitLocker(run, outcome.RebootPending, files.allKept());
+    }
     return code != 0 ? kExitClientModuleFailed : kExitSuccess;
 }

@@ -5,7 +5,8 @@ const char kPackUsage[] =
     "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR]\n"
     "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
     "                        [--trace-arguments] [--trace-log-folder DIR] [--result-key NAME]\n"
-    "                        [--client-wait SECONDS] [--stage-folder DIR] --out TASK.exe\n"
+    "                        [--client-wait SECONDS] [--stage-folder DIR]\n"
+    "                        [--suspend-bitlocker] --out TASK.exe\n"
     "       setup-pack list TASK.exe\n"
     "       setup-pack --help\n";
 
@@ -33,6 +34,9 @@ const char kPackHelp[] =
     "  --stage-folder DIR       lay the payload out in DIR\\<package name> instead of the\n"
     "                           current directory: a local drive's folder or %NAME%, at most\n"
     "                           200 characters; only administrators may write it\n"
+    "  --suspend-bitlocker      suspend BitLocker protection of the system drive for the one\n"
+    "                           restart the task needs, right before the client module runs\n"
+    "                           (Windows 8 and later; resumed at once when no restart follows)\n"
     "  --out TASK.exe           the package; replaced only by a complete, checked one\n"
     "\n"
     "setup-pack list TASK.exe   every entry with its size and SHA-256, the signature, the\n"
@@ -78,6 +82,7 @@ struct FlagOption {
 constexpr FlagOption kFlagOptions[] = {
     {"--trace-log", &PackOptions::traceLog},
     {"--trace-arguments", &PackOptions::traceArguments},
+    {"--suspend-bitlocker", &PackOptions::suspendBitLocker},
 };
 
 const FlagOption* FindFlag(const std::string& name) {

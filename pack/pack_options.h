@@ -21,7 +21,8 @@ struct PackOptions {
     std::string stageFolder;     // checked when the package is built
     bool traceLog = false;
     bool traceArguments = false;  // the trace log shows the caller's arguments in full
-    std::string listed;           // the package of "list"
+    bool suspendBitLocker = false;
+    std::string listed;  // the package of "list"
 };
 
 // Parses the arguments after the program name; false with `error` set when they are wrong.

@@ -232,7 +232,7 @@ std::string SettingsFaultText(const std::string& file, const SettingsFault& faul
 
 bool GivesSettings(const PackOptions& options) {
     return !options.settings.empty() || !options.rebootExitCode.empty() || options.traceLog ||
-           options.traceArguments || !options.traceLogFolder.empty() ||
+           options.traceArguments || options.suspendBitLocker || !options.traceLogFolder.empty() ||
            !options.resultKey.empty() || !options.clientWait.empty() ||
            !options.stageFolder.empty();
 }
@@ -312,6 +312,7 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
     }
     if (options.traceLog) settings.traceLog = true;
     if (options.traceArguments) settings.traceArguments = true;
+    if (options.suspendBitLocker) settings.suspendBitLocker = true;
     if (!options.traceLogFolder.empty()) {
         const std::string fault = FolderFromOption(
             "--trace-log-folder", kTraceLogFolderKey, options.traceLogFolder,

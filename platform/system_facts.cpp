@@ -31,6 +31,36 @@ std::string SystemFilePath(const char* fileName) {
     return FitsPathBuffer(path) ? path : std::string();
 }
 
+namespace {
+
+// How a 32-bit program names the 64-bit system directory, below the Windows directory.
+constexpr char kNativeSystemAlias[] = "\\Sysnative\\";
+// "C:" of "C:\\Windows".
+constexpr std::size_t kDriveLength = 2;
+
+std::string WindowsDirectory() {
+    char buffer[kPathBufferSize] = {};
+    UINT length = GetSystemWindowsDirectoryA(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return {};
+    return std::string(buffer, length);
+}
+
+}  // namespace
+
+std::string NativeSystemFilePath(const char* fileName, bool wow64) {
+    if (!wow64) return SystemFilePath(fileName);
+    const std::string windows = WindowsDirectory();
+    if (windows.empty()) return {};
+    std::string path = windows + kNativeSystemAlias + fileName;
+    return FitsPathBuffer(path) ? path : std::string();
+}
+
+std::string SystemDrive() {
+    const std::string windows = WindowsDirectory();
+    if (windows.size() < kDriveLength || windows[1] != ':') return {};
+    return windows.substr(0, kDriveLength);
+}
+
 void RestrictDllSearchPath() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);

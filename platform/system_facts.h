@@ -26,6 +26,14 @@ std::string SystemDirectory();
 // A file in the system directory by its full path; empty when the path does not fit.
 std::string SystemFilePath(const char* fileName);
 
+// A file in the system directory of the platform's own bitness by its full path: for a 32-bit
+// program on 64-bit Windows (`wow64`) the 64-bit one, through the alias that the file-system
+// redirection leaves alone; empty when the path does not fit.
+std::string NativeSystemFilePath(const char* fileName, bool wow64);
+
+// The drive of the Windows directory ("C:"), the system drive; empty when unknown.
+std::string SystemDrive();
+
 // The system directory of 32-bit programs on 64-bit Windows; empty where the platform has none
 // or it does not fit a path buffer.
 std::string Wow64SystemDirectory();

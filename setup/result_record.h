@@ -6,7 +6,7 @@
 
 #include "shared/run_state.h"
 
-// Writes ExitCode, RebootPending, Finished and Package under the package's result key (in the
-// 64-bit view on 64-bit Windows); nothing when the package has no key. A failure is a trace
-// record and changes nothing else.
-void WriteResultRecord(int exitCode, const RunInputs& run, bool rebootPending);
+// Writes ExitCode, RebootPending, Finished and Package (and BitLockerSuspended when the package
+// suspends BitLocker) under the package's result key (in the 64-bit view on 64-bit Windows);
+// nothing when the package has no key. A failure is a trace record and changes nothing else.
+void WriteResultRecord(int exitCode, const RunInputs& run, const RunOutcome& outcome);

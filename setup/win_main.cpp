@@ -191,7 +191,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
     }
     if (run.WriteLog) WriteResultLog(result, run);
-    if (!run.ExtractOnly) WriteResultRecord(result, run, outcome.RebootPending);
+    if (!run.ExtractOnly) WriteResultRecord(result, run, outcome);
     TraceText("exit code " + std::to_string(result),
               result == kExitSuccess || result == run.Settings.rebootExitCode
                   ? TraceRecordType::kInformation

@@ -48,6 +48,10 @@ Kind SetSetting(const std::string& key, const std::string& value, PackageSetting
         settings.traceArguments = value == kSettingOn;
         return settings.traceArguments ? Kind::kNone : Kind::kBadValue;
     }
+    if (key == kSuspendBitLockerKey) {
+        settings.suspendBitLocker = value == kSettingOn;
+        return settings.suspendBitLocker ? Kind::kNone : Kind::kBadValue;
+    }
     if (key == kTraceLogFolderKey) {
         settings.traceLogFolder = value;
         return IsUsableTraceLogFolder(value) ? Kind::kNone : Kind::kBadValue;
@@ -211,6 +215,7 @@ std::vector<ChangedSetting> ChangedSettings(const PackageSettings& settings) {
     if (!settings.stageFolder.empty()) {
         changed.push_back({kStageFolderKey, settings.stageFolder, true});
     }
+    if (settings.suspendBitLocker) changed.push_back({kSuspendBitLockerKey, kSettingOn, false});
     return changed;
 }
 

@@ -12,6 +12,7 @@ constexpr char kTraceLogFolderKey[] = "trace-log-folder";
 constexpr char kResultKeyKey[] = "result-key";
 constexpr char kClientWaitKey[] = "client-wait";
 constexpr char kStageFolderKey[] = "stage-folder";
+constexpr char kSuspendBitLockerKey[] = "suspend-bitlocker";
 // The longest wait a package may choose for its client module, in seconds (a day): flash tools
 // take minutes, deployment systems end installs long before a day.
 constexpr int kLongestClientWaitSeconds = 86400;
@@ -28,6 +29,8 @@ struct PackageSettings {
     // Where the payload is laid out instead of the current directory (in a folder named after the
     // package); %NAME% expanded at run time.
     std::string stageFolder;
+    // BitLocker protection of the system drive is suspended for the restart the task needs.
+    bool suspendBitLocker = false;
 };
 
 // A client module's wait: decimal digits only, from 1 to kLongestClientWaitSeconds.

@@ -78,4 +78,5 @@ struct RunOutcome {
     bool CleanupBatchWritten = false;  // this run wrote delzrph.bat completely
     bool CleanupBatchStarted = false;  // and started it: it removes the files from now on
     bool RebootPending = false;        // the client module asked for a restart
+    bool BitLockerSuspended = false;   // this run left protection suspended for a restart
 };

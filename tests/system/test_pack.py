@@ -190,7 +190,7 @@ def test_usage_errors_and_listing_a_non_setup(native, packdir):
         for option in ("--template", "--profile", "--schema", "--bootdevices", "--bios", "--kit",
                        "--settings", "--reboot-exit-code", "--trace-log", "--trace-arguments",
                        "--trace-log-folder", "--result-key", "--client-wait", "--stage-folder",
-                       "--out"):
+                       "--suspend-bitlocker", "--out"):
             assert [line for line in out.splitlines() if line.startswith("  " + option + " ")], option
     code, _, err = pack(native, packdir, "list", "profile.xml")
     assert code == 1 and "is not a Windows executable" in err

@@ -67,7 +67,11 @@ def test_example_build_runs_as_written(native, command):
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     args = split_command(command)[1:]
-    options = dict(zip(args[1::2], args[2::2]))
+    options = {}
+    for i, arg in enumerate(args):
+        if arg.startswith("--"):
+            value = args[i + 1] if i + 1 < len(args) else ""
+            options[arg] = "" if value.startswith("--") else value
     image = options.get("--bios", "Flash.hdr")
     shutil.copy(native.setup_exe, folder / options["--template"])
     (folder / options["--profile"]).write_text(
@@ -82,6 +86,7 @@ def test_example_build_runs_as_written(native, command):
     listed = native.wine(str(native.pack_exe), "list", options["--out"], cwd=folder)
     settings = [line for line in listed.stdout.decode().splitlines()
                 if line.startswith("Settings: ")]
-    for option in ("--reboot-exit-code", "--stage-folder", "--trace-log-folder", "--client-wait"):
-        if option in options:
-            assert options[option] in settings[0], (option, settings)
+    for option, value in options.items():
+        if option in ("--reboot-exit-code", "--stage-folder", "--trace-log-folder",
+                      "--client-wait", "--result-key", "--suspend-bitlocker"):
+            assert f"{option[2:]}=" in settings[0] and value in settings[0], (option, settings)

@@ -32,6 +32,10 @@ TEST(PackageSettings, ReadsWhatTheBuilderWritesAndWhatAMakerTypes) {
     EXPECT_TRUE(read.traceArguments);
     EXPECT_EQ(PackageSettingsText(read), "trace-arguments=yes\r\n");
     EXPECT_FALSE(ParsePackageSettings("trace-arguments=no\r\n", read, fault));
+    ASSERT_TRUE(ParsePackageSettings("suspend-bitlocker=yes\r\n", read, fault));
+    EXPECT_TRUE(read.suspendBitLocker);
+    EXPECT_EQ(PackageSettingsSummary(read), "suspend-bitlocker=yes");
+    EXPECT_FALSE(ParsePackageSettings("suspend-bitlocker=1\r\n", read, fault));
     ASSERT_TRUE(ParsePackageSettings("", read, fault));
     EXPECT_EQ(read.rebootExitCode, 0);
 }
