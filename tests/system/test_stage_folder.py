@@ -3,6 +3,7 @@ name, instead of the current directory (which a deployment system may empty befo
 goes on after a restart has ended), and uses it only when no one but administrators may change
 it."""
 
+import contextlib
 import os
 import stat
 import time
@@ -26,6 +27,23 @@ def refusal(run):
     texts = [m for m in run.messages if m.startswith("EnterStageFolder: Stage folder ")]
     assert len(texts) == 1, run.messages
     return texts[0]
+
+
+@contextlib.contextmanager
+def removable_drive(target, base):
+    """Drive R: as Wine's optical drive (a drive's type is read when the prefix starts)."""
+    drive = base / "drive"
+    drive.mkdir()
+    link = target.path / "dosdevices" / "r:"
+    link.symlink_to(drive)
+    target.wine("reg", "add", r"HKLM\Software\Wine\Drives", "/v", "r:", "/d", "cdrom", "/f")
+    target.prefix.restart()
+    try:
+        yield
+    finally:
+        target.wine("reg", "delete", r"HKLM\Software\Wine\Drives", "/v", "r:", "/f")
+        link.unlink()
+        target.prefix.restart()
 
 
 @pytest.fixture
@@ -88,8 +106,8 @@ def test_staged_files_stay_there_for_a_pending_restart(native, staged_package):
 
 @pytest.mark.parametrize("case", ["stage folder writable by others",
                                   "package folder writable by others",
-                                  "package folder is a file", "relative", "share",
-                                  "undefined variable"])
+                                  "package folder is a file", "package folder is a link",
+                                  "relative", "share", "undefined variable", "removable drive"])
 def test_unsafe_or_unusable_stage_folder_fails_before_anything_is_written(native, staged_package,
                                                                           case):
     base, run_dir, stage = staged_package(native)
@@ -107,6 +125,14 @@ def test_unsafe_or_unusable_stage_folder_fails_before_anything_is_written(native
         stage.mkdir(mode=0o750)
         (stage / "task").write_bytes(b"in the way")
         why = "it is not a folder"
+    elif case == "package folder is a link":
+        stage.mkdir(mode=0o750)
+        (base / "elsewhere").mkdir(mode=0o750)
+        (stage / "task").symlink_to(base / "elsewhere")
+        why = "it is a link"
+    elif case == "removable drive":
+        env = {"SETUP_TEST_STAGE": "R:\\"}
+        why = "it is not on a local fixed drive (drive type 5)"
     elif case == "relative":
         env = {"SETUP_TEST_STAGE": "Relative"}
         why = "it is not an absolute folder, error 161"
@@ -118,7 +144,8 @@ def test_unsafe_or_unusable_stage_folder_fails_before_anything_is_written(native
         why = "it is not an absolute folder, error 203"
     native.own(base)
     before = sorted(p.name for p in stage.rglob("*")) if stage.exists() else None
-    run = native.run("task.exe", run_dir, env=env)
+    with removable_drive(native, base) if case == "removable drive" else contextlib.nullcontext():
+        run = native.run("task.exe", run_dir, env=env)
     assert run.exit_code == 3, run.report()
     assert refusal(run).endswith(f": {why}; nothing written, exit code 3."), refusal(run)
     assert not any(m.startswith("fn_CreateInstallationFiles") for m in run.messages)
