@@ -3,6 +3,7 @@
 #include "platform/debug_output.h"
 #include "platform/process_launcher.h"
 #include "platform/system_facts.h"
+#include "shared/format_text.h"
 #include "shared/trace_log.h"
 
 namespace {
@@ -41,11 +42,6 @@ struct ToolAnswer {
                         : failure;
     }
 };
-
-std::string WithDrive(const char* format, const std::string& drive) {
-    std::string text = format;
-    return text.replace(text.find("%s"), 2, drive);
-}
 
 // Runs the tool from the 64-bit system folder on 64-bit Windows (the 32-bit one lacks it) and
 // waits for it and what it starts.
@@ -106,7 +102,7 @@ bool SuspendBitLockerForOneRestart(const RunInputs& run, bool& suspended) {
     const std::string drive = platform::SystemDrive();
     if (drive.empty()) return Fail("BitLocker: the system drive is unknown", kStatusUnknown);
     const std::string protection = "BitLocker protection of " + drive;
-    const ToolAnswer status = RunTool(run, WithDrive(kStatusArguments, drive));
+    const ToolAnswer status = RunTool(run, FormatText(kStatusArguments, {drive}));
     if (!status.answered) return Fail(protection + " unknown: " + status.failure, kStatusUnknown);
     if (status.exitCode == kProtectionOff) {
         TraceText(protection + " is off: nothing to suspend");
@@ -116,7 +112,7 @@ bool SuspendBitLockerForOneRestart(const RunInputs& run, bool& suspended) {
         return Fail(protection + " unknown: " + status.text(), kStatusUnknown);
     }
     TraceText(protection + " is on");
-    const ToolAnswer suspension = RunTool(run, WithDrive(kSuspendArguments, drive));
+    const ToolAnswer suspension = RunTool(run, FormatText(kSuspendArguments, {drive}));
     if (!suspension.succeeded()) {
         return Fail(protection + " not suspended: " + suspension.text(), kNotSuspended);
     }
@@ -126,7 +122,8 @@ bool SuspendBitLockerForOneRestart(const RunInputs& run, bool& suspended) {
 }
 
 bool KeepOrResumeBitLocker(const RunInputs& run, bool rebootPending, bool clientStillRuns) {
-    const std::string protection = "BitLocker protection of " + platform::SystemDrive();
+    const std::string drive = platform::SystemDrive();
+    const std::string protection = "BitLocker protection of " + drive;
     if (rebootPending) {
         TraceText(protection + " stays suspended for the restart");
         return true;
@@ -136,8 +133,7 @@ bool KeepOrResumeBitLocker(const RunInputs& run, bool rebootPending, bool client
                   TraceRecordType::kWarning);
         return true;
     }
-    const ToolAnswer resumption =
-        RunTool(run, WithDrive(kResumeArguments, platform::SystemDrive()));
+    const ToolAnswer resumption = RunTool(run, FormatText(kResumeArguments, {drive}));
     if (resumption.succeeded()) {
         TraceText(protection + " resumed");
         return false;
