@@ -20,7 +20,6 @@ constexpr DWORD kToolWaitMilliseconds = 60000;
 // Windows 8 (6.2) is the first that resumes protection by itself after a counted restart.
 constexpr DWORD kOneRestartMajor = 6;
 constexpr DWORD kOneRestartMinor = 2;
-constexpr bool kNative64BitBuild = sizeof(void*) == 8;
 
 constexpr char kStatusUnknown[] =
     "fn_Install: BitLocker protection status could not be read, client module not started.";
@@ -47,8 +46,7 @@ struct ToolAnswer {
 // waits for it and what it starts.
 ToolAnswer RunTool(const RunInputs& run, const std::string& arguments) {
     ToolAnswer answer;
-    const bool wow64 = !kNative64BitBuild && run.Is64BitWindows;
-    const std::string tool = platform::NativeSystemFilePath(kToolName, wow64);
+    const std::string tool = platform::NativeSystemFilePath(kToolName, run.Is64BitWindows);
     if (tool.empty()) {
         answer.failure = std::string(kToolName) + " path too long";
         return answer;

@@ -18,8 +18,6 @@ constexpr char kRefusedFormat[] =
 constexpr char kEnteredFormat[] = "EnterStageFolder: Files are laid out in %s";
 constexpr wchar_t kDriveRoot[] = L"\\";
 constexpr char kShareStart[] = "\\\\";
-// "X:\" before the first folder of a drive path.
-constexpr std::size_t kDriveRootLength = 3;
 
 bool Refuse(const std::wstring& folder, const std::string& why) {
     platform::DebugText(FormatText(kRefusedFormat, {platform::ToAnsi(folder), why}),
@@ -29,15 +27,6 @@ bool Refuse(const std::wstring& folder, const std::string& why) {
 
 std::string WithError(const char* what, DWORD error) {
     return what + std::to_string(static_cast<unsigned long>(error));
-}
-
-// Makes the folders above `folder` that are missing, as the stage folder itself is made: one that
-// was made with the parent's inherited access list could be changed by whoever may change those.
-void CreateMissingParents(const std::wstring& folder) {
-    for (std::size_t end = folder.find(L'\\', kDriveRootLength); end != std::wstring::npos;
-         end = folder.find(L'\\', end + 1)) {
-        platform::CreateAdminOnlyFolder(folder.substr(0, end));
-    }
 }
 
 // Makes the folder when it is missing, then judges whatever lies there; empty when it is safe.
@@ -95,7 +84,6 @@ bool EnterStageFolder(RunInputs& run) {
     const std::wstring packageFolder = PackageFolderIn(stageFolder);
     if (packageFolder.empty()) return Refuse(stageFolder, "the package's name is unknown");
     const std::string account = platform::RunningAccount();
-    CreateMissingParents(stageFolder);
     for (const std::wstring& folder : {stageFolder, packageFolder}) {
         const std::string fault = SecuredFolderFault(folder, account);
         if (!fault.empty()) return Refuse(folder, fault);

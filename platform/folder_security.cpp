@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include "platform/handles.h"
+#include "platform/own_files.h"
 
 namespace platform {
 
@@ -53,6 +54,9 @@ DWORD CreateAdminOnlyFolder(const std::wstring& path) {
     }
     LocalMemory owned(descriptor);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    // Folders above it made with their parent's inherited access list could be changed by
+    // whoever may change those.
+    CreateFoldersOf(path, nullptr, &attributes);
     return CreateDirectoryW(path.c_str(), &attributes) ? 0 : GetLastError();
 }
 

@@ -10,8 +10,9 @@
 
 namespace platform {
 
-// Creates the folder with an access list of its own (SYSTEM and Administrators full control, for
-// it and what is made inside; nothing inherited from its parent). 0 when made, else the platform's
+// Creates the folder, and the missing folders above it, with an access list of their own (SYSTEM
+// and Administrators full control, for them and what is made inside; nothing inherited from the
+// parent). 0 when made, else the platform's
 // error (ERROR_ALREADY_EXISTS when something lies there).
 DWORD CreateAdminOnlyFolder(const std::wstring& path);
 

@@ -142,11 +142,12 @@ NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,
     return NewFileResult::kNotWritten;
 }
 
-void CreateFoldersOf(const std::wstring& path, std::vector<std::wstring>* made) {
+void CreateFoldersOf(const std::wstring& path, std::vector<std::wstring>* made,
+                     SECURITY_ATTRIBUTES* security) {
     for (std::size_t slash = path.find(L'\\'); slash != std::wstring::npos;
          slash = path.find(L'\\', slash + 1)) {
         const std::wstring folder = path.substr(0, slash + 1);
-        if (CreateDirectoryW(folder.c_str(), nullptr) && made != nullptr) made->push_back(folder);
+        if (CreateDirectoryW(folder.c_str(), security) && made != nullptr) made->push_back(folder);
     }
 }
 

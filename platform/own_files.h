@@ -39,8 +39,9 @@ NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,
 
 // Creates every folder of the path before its last backslash, in order; one that exists already
 // or cannot be made (a drive root, a share) is passed by. With `made`, the folders it made are
-// added there.
-void CreateFoldersOf(const std::wstring& path, std::vector<std::wstring>* made = nullptr);
+// added there; with `security`, they are made with it.
+void CreateFoldersOf(const std::wstring& path, std::vector<std::wstring>* made = nullptr,
+                     SECURITY_ATTRIBUTES* security = nullptr);
 
 // Removes `path` when it is a link the platform marks, itself and never its target. True when
 // nothing lies at `path` afterwards.

@@ -47,8 +47,8 @@ std::string WindowsDirectory() {
 
 }  // namespace
 
-std::string NativeSystemFilePath(const char* fileName, bool wow64) {
-    if (!wow64) return SystemFilePath(fileName);
+std::string NativeSystemFilePath(const char* fileName, bool windows64) {
+    if (kNative64BitBuild || !windows64) return SystemFilePath(fileName);
     const std::string windows = WindowsDirectory();
     if (windows.empty()) return {};
     std::string path = windows + kNativeSystemAlias + fileName;

@@ -11,6 +11,9 @@
 
 namespace platform {
 
+// A 64-bit build runs only on 64-bit Windows, natively: it has no WOW64 to ask or to undo.
+constexpr bool kNative64BitBuild = sizeof(void*) == 8;
+
 // Looks up an entry point of kernel32 that older Windows versions lack.
 FARPROC FindKernelEntryPoint(const char* name);
 
@@ -26,10 +29,10 @@ std::string SystemDirectory();
 // A file in the system directory by its full path; empty when the path does not fit.
 std::string SystemFilePath(const char* fileName);
 
-// A file in the system directory of the platform's own bitness by its full path: for a 32-bit
-// program on 64-bit Windows (`wow64`) the 64-bit one, through the alias that the file-system
-// redirection leaves alone; empty when the path does not fit.
-std::string NativeSystemFilePath(const char* fileName, bool wow64);
+// A file in the system directory of the platform's own bitness by its full path: for this 32-bit
+// build on 64-bit Windows the 64-bit one, through the alias that the file-system redirection
+// leaves alone; empty when the path does not fit.
+std::string NativeSystemFilePath(const char* fileName, bool windows64);
 
 // The drive of the Windows directory ("C:"), the system drive; empty when unknown.
 std::string SystemDrive();

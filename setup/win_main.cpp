@@ -39,8 +39,6 @@ constexpr char kLockNotTakenFormat[] =
 constexpr char kRestartPendingFormat[] =
     "WinMain: A restart is pending for BIOS task package %s in %s, exit code 1618: retry after "
     "the restart.";
-// A 64-bit build runs only on 64-bit Windows, natively: it has no WOW64 to ask or to undo.
-constexpr bool kNative64BitBuild = sizeof(void*) == 8;
 
 void ReadOptions(CommandLineOptions& options, RunInputs& run) {
     for (int i = 0; i < options.GetCount(); ++i) {
@@ -93,7 +91,7 @@ std::string ExactWorkingDirectory(bool& unnamed) {
 void ResolveWorkingDirectory(RunInputs& run) {
     run.WorkingDirectory = ExactWorkingDirectory(run.WorkingDirectoryUnnamed);
     std::string system = platform::SystemDirectory();
-    if (!kNative64BitBuild && run.Is64BitWindows && !system.empty() &&
+    if (!platform::kNative64BitBuild && run.Is64BitWindows && !system.empty() &&
         system == run.WorkingDirectory) {
         UseWow64SystemDirectory(run.WorkingDirectory);
     }
@@ -141,7 +139,7 @@ int fn_CheckOS(bool& is64BitWindows) {
 }
 
 int Is64BitWindows() {
-    return kNative64BitBuild ? 1 : IsWow64();
+    return platform::kNative64BitBuild ? 1 : IsWow64();
 }
 
 int IsWow64() {
