@@ -37,7 +37,5 @@ fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"$(dirname "$0")/apt-install.sh" "${missing[@]}"
 ensure_locales
