@@ -1,5 +1,7 @@
 #include "install/install_sequence.h"
 
+#include <cstdlib>
+
 #include "install/bitlocker.h"
 #include "install/cleanup.h"
 #include "payload/installation_files.h"
@@ -13,16 +15,32 @@
 #include "shared/run_state.h"
 #include "shared/trace_log.h"
 
-#ifndef SETUP_CHILD_WAIT_MS
-#define SETUP_CHILD_WAIT_MS 120000
-#endif
-
 namespace {
 
 // How long each child may run before the setup goes on without it; the package may choose
 // another wait for its client module.
-constexpr DWORD kChildWaitMilliseconds = SETUP_CHILD_WAIT_MS;
+constexpr DWORD kChildWaitMilliseconds = 120000;
 constexpr DWORD kMillisecondsPerSecond = 1000;
+
+#ifdef SETUP_CHILD_WAIT_MS
+// Test builds only: a short wait that grows with the test machine's slowness, so that only the
+// children a test makes late outlive it, also on an emulated CPU.
+constexpr char kTimeFactorVariable[] = "SETUP_TIME_FACTOR";
+constexpr double kLargestTimeFactor = 100.0;
+
+DWORD ChildWaitMilliseconds() {
+    const char* text = std::getenv(kTimeFactorVariable);
+    double factor = text != nullptr ? std::strtod(text, nullptr) : 1.0;
+    if (!(factor >= 1.0)) factor = 1.0;
+    if (factor > kLargestTimeFactor) factor = kLargestTimeFactor;
+    return static_cast<DWORD>(SETUP_CHILD_WAIT_MS * factor);
+}
+#else
+constexpr DWORD ChildWaitMilliseconds() {
+    return kChildWaitMilliseconds;
+}
+#endif
+
 constexpr char kAllFilesKept[] = "the files of this run are kept";
 
 constexpr char kServiceName[] = "hwix";
@@ -140,7 +158,7 @@ bool RunWorkingDirectoryProgram(const RunInputs& run, FileLedger& files, const c
     std::string application = WorkingPath(run, relativePath);
     if (application.empty() || !IsOwnProgram(relativePath, files)) return false;
     ChildRun child =
-        RunChild(run, application.c_str(), commandLine, commandLine, kChildWaitMilliseconds);
+        RunChild(run, application.c_str(), commandLine, commandLine, ChildWaitMilliseconds());
     KeepWhileRunning(child, relativePath, kept, files);
     return child.started && child.wait.endedInTime;
 }
@@ -149,7 +167,7 @@ bool RunWorkingDirectoryProgram(const RunInputs& run, FileLedger& files, const c
 DWORD ClientWaitMilliseconds(const PackageSettings& settings) {
     const int seconds = settings.clientWaitSeconds;
     return seconds != 0 ? static_cast<DWORD>(seconds) * kMillisecondsPerSecond
-                        : kChildWaitMilliseconds;
+                        : ChildWaitMilliseconds();
 }
 
 void Report(bool failed, const char* failure, const char* success) {

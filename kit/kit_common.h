@@ -11,7 +11,9 @@
 #define KIT_SERVICE_NAME "hwix"
 #define KIT_SERVICE_BINARY "hwixsvc.exe"
 #define KIT_WAIT_STEP_MS 100
-#define KIT_WAIT_STEPS 100
+/* A minute at most for a service to change state: an emulated test machine is many times slower
+ * than a PC, and the wait ends as soon as the state is reached. */
+#define KIT_WAIT_STEPS 600
 #define KIT_LOCKED_WAIT_STEPS 600
 
 static inline void KitReport(const char* who, const char* what) {

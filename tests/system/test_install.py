@@ -15,6 +15,11 @@ PAYLOAD = ["profile.xml", "schema.xml", "bootdevices.xml", "Flash.hdr", "StopHWI
            "uninst.exe", "ksmbios_data.htm", "!Readme.txt", "QTMStandaloneSvc.exe"]
 
 
+def client_wait(seconds):
+    """The settings line of a package whose client module may run `seconds` seconds."""
+    return b"client-wait=%d\r\n" % seconds
+
+
 def install_messages(run):
     """The setup's messages from the batch text on, with the batch text cut to its first line."""
     messages = run.messages
@@ -108,9 +113,10 @@ def test_package_without_client_module_gives_3_with_layer_installed(prefix, work
 
 
 def test_client_outliving_its_wait_gives_3_and_keeps_running(native, make_workdir):
-    folder = make_workdir(native, exe=native.shortwait_exe)
+    folder = make_workdir(native)
+    patch_entry(native, folder / "setup.exe", 119, client_wait(1), folder.parent)
     started = time.monotonic()
-    # The module stays well beyond the setup's 3-s wait, however slow the machine.
+    # The module stays well beyond the package's 1-s wait, however slow the machine.
     stay = 8 * TIME_FACTOR
     run = native.run(f"setup.exe --stay={int(stay * 1000)} --reboot", folder,
                      wait_for_lock=False)

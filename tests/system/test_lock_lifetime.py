@@ -2,6 +2,7 @@
 outlive the setup's waits, its death and its cleanup batch's stalls, and a pending restart closes
 the PC to BIOS tasks until the restart."""
 
+import math
 import os
 import shutil
 import signal
@@ -10,10 +11,10 @@ import time
 
 from cabinet import Entry, write_cabinet
 from conftest import (RESTART_PENDING, TIME_FACTOR, WINE_LOADERS, make_target, patch_entry,
-                      wait_for_batch)
+                      runs_in_prefix, wait_for_batch)
 from test_deployment import DATA_PROFILE, read_records
 from test_fleet import BUSY, Background
-from test_install import PAYLOAD, names
+from test_install import PAYLOAD, client_wait, names
 
 LOCK_NAME = "Global\\Corvane BIOS task package"
 TRACE_ON = b"trace-log=yes\r\n"
@@ -59,8 +60,8 @@ def remove_laid_out(folder):
 def test_a_late_client_keeps_the_lock_and_every_file(native, make_workdir):
     """The client outlives the setup's wait: exit 3 as before, but nothing of its task is removed
     under it and no other task starts until it has ended; a later run then cleans up."""
-    first = make_workdir(native, exe=native.shortwait_exe)
-    patch_entry(native, first / "setup.exe", 119, TRACE_ON, first.parent)
+    first = make_workdir(native)
+    patch_entry(native, first / "setup.exe", 119, TRACE_ON + client_wait(1), first.parent)
     other = make_workdir(native, suffix="_other")
     stay = 8 * TIME_FACTOR
     run = native.run(f"setup.exe --stay={ms(stay)}", first, wait_for_lock=False)
@@ -76,6 +77,7 @@ def test_a_late_client_keeps_the_lock_and_every_file(native, make_workdir):
     assert admitted_after > stay - (time.monotonic() - client_started) - 1
     # The files stay after the client has ended, until a later run in the folder.
     assert set(PAYLOAD) <= set(names(first))
+    patch_entry(native, first / "setup.exe", 119, TRACE_ON, first.parent)
     again = native.run("setup.exe", first)
     assert again.exit_code == 0
     assert names(first) == ["setup.exe", "setup.trace.log"]
@@ -101,8 +103,9 @@ def test_a_killed_setup_leaves_its_lock_with_its_client(native, make_workdir):
     assert names(other) == ["setup.exe"]
 
 
-def find_batch_process(seconds):
-    """The Unix process of a running cleanup batch, caught as soon as Wine has started it."""
+def find_batch_process(target, seconds):
+    """The Unix process of a running cleanup batch in the target's prefix, caught as soon as Wine
+    has started it."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         for entry in os.scandir("/proc"):
@@ -113,17 +116,18 @@ def find_batch_process(seconds):
                     command_line = f.read()
             except OSError:
                 continue
-            if b"delzrph.bat" in command_line and command_line.startswith(b"cmd.exe"):
+            if (b"delzrph.bat" in command_line and command_line.startswith(b"cmd.exe") and
+                    runs_in_prefix(entry.name, target.path)):
                 return int(entry.name)
     return None
 
 
-def stall_batch(run):
+def stall_batch(target, run):
     """Stops the cleanup batch of `run` (a Background run) before it is done and after the setup
     has exited: Wine's process creation in the setup waits for the batch's start-up, which a
     batch stopped at once would never finish, so the batch goes on in short slices until the
     setup has exited. Returns the stopped batch's process, or None when it ended first."""
-    batch = find_batch_process(60 * TIME_FACTOR)
+    batch = find_batch_process(target, 60 * TIME_FACTOR)
     if batch is None:
         return None
     try:
@@ -145,7 +149,7 @@ def test_a_stalled_batch_keeps_the_lock(native, make_workdir):
     for attempt in range(10):
         remove_laid_out(first)
         a = Background(native, "setup.exe", first, wait_for_lock=False)
-        batch = stall_batch(a)
+        batch = stall_batch(native, a)
         assert a.finish().exit_code == 0
         if batch is not None and (first / "delzrph.bat").exists():
             break
@@ -209,9 +213,11 @@ def test_the_client_waits_for_what_it_started(native, make_workdir):
     assert wait_for_batch(folder)
     assert names(folder) == ["setup.exe"]
 
-    late = make_workdir(native, suffix="_late", exe=native.shortwait_exe)
-    patch_entry(native, late / "setup.exe", 119, TRACE_ON, late.parent)
-    run = native.run(f"setup.exe --helper={ms(8 * TIME_FACTOR)}", late, wait_for_lock=False)
+    late = make_workdir(native, suffix="_late")
+    wait = math.ceil(3 * TIME_FACTOR)
+    patch_entry(native, late / "setup.exe", 119, TRACE_ON + client_wait(wait), late.parent)
+    run = native.run(f"setup.exe --helper={ms(wait + 5 * TIME_FACTOR)}", late,
+                     wait_for_lock=False)
     assert run.exit_code == 0 and CLIENT_OK in run.messages
     assert set(PAYLOAD) <= set(names(late))
     assert (2, f"* processes started by {native.client_module}.exe still run after its wait: 1; "
@@ -221,8 +227,8 @@ def test_the_client_waits_for_what_it_started(native, make_workdir):
 
 
 def test_client_wait_is_the_packages_choice(native, make_workdir):
-    """A flash tool that needs longer than the setup's own wait (3 s in this build) ends within
-    the wait the package's maker chose with setup-pack."""
+    """A flash tool that needs longer than the setup's own wait (3 s in this build, times the
+    machine's time factor) ends within the wait the package's maker chose with setup-pack."""
     native.remove_service()
     base = make_workdir(native)
     shutil.copy(native.shortwait_exe, base / "template.exe")
@@ -311,5 +317,5 @@ def test_a_lock_name_held_by_another_object_is_not_another_run(native, make_work
         assert names(folder) == ["setup.exe"]
     finally:
         native.wine("taskkill", "/f", "/im", "linger.exe")
-        holder.wait(timeout=30)
+        holder.wait(timeout=30 * TIME_FACTOR)
     assert native.run("setup.exe -x", folder).exit_code == 0

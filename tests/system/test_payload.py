@@ -93,7 +93,9 @@ def filetime(date, time_):
 
 
 def probe_times(target, folder, name):
-    out = target.wine(str(target.tools / "probe.exe"), "times", name, cwd=folder).stdout.decode()
+    proc = target.wine(str(target.tools / "probe.exe"), "times", name, cwd=folder)
+    out = proc.stdout.decode()
+    assert proc.returncode == 0 and out, f"probe.exe times {name}: exit code {proc.returncode}"
     return dict(item.split("=") for item in out.split())
 
 

@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from conftest import wait_for_batch
+from conftest import TIME_FACTOR, wait_for_batch
 from test_deployment import build_package
 from test_install import names
 
@@ -83,7 +83,7 @@ def test_staged_run_lays_out_runs_and_cleans_in_its_own_folder(prefix, staged_pa
     again = prefix.run("task.exe", run_dir, env=env)
     assert again.exit_code == 0, again.report()
     assert wait_for_batch(own)
-    deadline = time.monotonic() + 10
+    deadline = time.monotonic() + 10 * TIME_FACTOR
     while own.exists() and time.monotonic() < deadline:
         time.sleep(0.05)
     assert not own.exists() and names(stage) == [] and names(run_dir) == ["task.exe"]
