@@ -1,23 +1,68 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: host unit tests (ASan, UBSan), bounded fuzzing runs
 # (libFuzzer) and Wine system tests of both flavours of the setup.
-# Ends with one summary line "N passed, M failed"; tests this machine cannot run are counted as
-# skipped there, with the reason.
+# Where this machine cannot execute 32-bit code, the 32-bit setup's system tests run in the
+# emulated machine (scripts/vm) beside the host's own work: its image is built (or found) while
+# the host builds, and its test shards run while the host tests.
+# Ends with the time of each phase and one summary line "N passed, M failed"; tests this machine
+# cannot run are counted as skipped there, with the reason.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh; fi
-set -e
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-cmake --preset windows64 >/dev/null
-cmake --build --preset windows64
-cmake --preset host >/dev/null
-cmake --build --preset host
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-set +e
+started=$(date +%s)
+phase_started=$started
+phases=()
+# Ends the phase that ran since the last call, under the name given.
+end_phase() {
+  local now
+  now=$(date +%s)
+  phases+=("$1 $((now - phase_started)) s")
+  phase_started=$now
+}
+
+if [ "$(id -u)" = 0 ]; then scripts/bootstrap.sh || exit 1; fi
+end_phase "set-up"
+
+reports=build/reports
+rm -rf "$reports" && mkdir -p "$reports"
+lane=no
+if ! /usr/bin/python3 scripts/machine.py >/dev/null; then
+  lane=yes
+  . scripts/vm/common.sh
+  echo "the 32-bit setup's tests run in the emulated machine (scripts/vm)"
+  # The image (minutes of download and emulation) is made while the host builds.
+  (
+    image_started=$(date +%s)
+    scripts/vm/build-image.sh >"$reports/vm-build.log" 2>&1
+    echo "$? $(($(date +%s) - image_started))" >"$reports/vm-build.status"
+  ) &
+fi
+
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
+}
+build windows && build windows64 || exit 1
+end_phase "Windows build"
+
+# The emulated machine's shards, once its image is there; "image failed" when it is not.
+run_lane() {
+  local status seconds
+  while [ ! -f "$reports/vm-build.status" ]; do sleep 2; done
+  read -r status seconds <"$reports/vm-build.status"
+  [ "$status" = 0 ] || { echo "image failed" >"$reports/lane.status"; return; }
+  local lane_started
+  lane_started=$(date +%s)
+  scripts/vm/run.sh "scripts/vm/shards.sh $reports/system32 -k setup32 $*" >"$reports/lane.log" 2>&1
+  echo "$? $(($(date +%s) - lane_started))" >"$reports/lane.status"
+}
+if [ $lane = yes ]; then
+  run_lane "$@" &
+  lane_job=$!
+fi
+
+build host && build fuzz || exit 1
+end_phase "host build"
 
 # Seeds of the package reader's fuzz target: this build's templates, whole and cut, and cabinets.
 seeds=build/fuzz/tests/fuzz/seeds_pe_resources
@@ -29,15 +74,15 @@ for template in build/windows/setup.exe build/windows64/setup64.exe; do
 done
 cp build/windows/kit/*.cab "$seeds/"
 
-reports=build/reports
-rm -rf "$reports" && mkdir -p "$reports"
 ctest --preset host --output-junit "$root/$reports/unit.xml" >"$reports/unit.log" 2>&1
 unit_status=$?
 tail -n 3 "$reports/unit.log"
+end_phase "unit tests"
 # Each fuzz target runs for a bounded time (FUZZ_SECONDS, 30 by default).
 ctest --preset fuzz --output-junit "$root/$reports/fuzz.xml" >"$reports/fuzz.log" 2>&1
 fuzz_status=$?
 tail -n 3 "$reports/fuzz.log"
+end_phase "fuzzing"
 
 pytest_system() {
   /usr/bin/python3 -m pytest tests/system -q -p no:cacheprovider "$@"
@@ -45,31 +90,39 @@ pytest_system() {
 system_reports=("$reports/system.xml")
 note=()
 lane_status=0
-if /usr/bin/python3 scripts/machine.py; then
+if [ $lane = no ]; then
   pytest_system --junitxml="$reports/system.xml" "$@"
   system_status=$?
+  end_phase "system tests"
 else
-  # The 32-bit setup's tests run in an emulated x86-64 machine that can run 32-bit code.
-  echo "the 32-bit setup's tests run in the emulated machine (scripts/vm)"
-  if scripts/vm/build-image.sh >"$reports/vm-build.log" 2>&1; then
-    tail -n 1 "$reports/vm-build.log"
-    pytest_system -k "not setup32" --junitxml="$reports/system.xml" "$@"
-    system_status=$?
-    lane_started=$(date +%s)
-    scripts/vm/run.sh "/usr/bin/python3 -m pytest tests/system -q -p no:cacheprovider" \
-      "-k setup32 --junitxml=$reports/system32.xml $*"
-    lane_status=$?
-    echo "emulated machine: $(($(date +%s) - lane_started)) s"
-    system_reports+=("$reports/system32.xml")
-    note=(--note "32-bit setup: in the emulated machine")
-  else
-    tail -n 1 "$reports/vm-build.log"
+  pytest_system -k "not setup32" --junitxml="$reports/system.xml" "$@"
+  system_status=$?
+  end_phase "system tests without the 32-bit setup"
+  wait "$lane_job"
+  end_phase "waiting for the emulated machine"
+  read -r image_status image_seconds <"$reports/vm-build.status"
+  tail -n 1 "$reports/vm-build.log"
+  phases+=("beside them: image $image_seconds s")
+  if [ "$(cat "$reports/lane.status")" = "image failed" ]; then
+    # Every test of the 32-bit setup is reported as skipped, with the reason.
     SETUP_LANE_UNAVAILABLE=$(tail -n 1 "$reports/vm-build.log") \
-      pytest_system --junitxml="$reports/system.xml" "$@"
-    system_status=$?
+      pytest_system -k setup32 --junitxml="$reports/system32.xml" "$@" >/dev/null
+    system_reports+=("$reports/system32.xml")
+  else
+    read -r lane_status lane_seconds <"$reports/lane.status"
+    grep -E '^shard |(passed|failed|error).* in [0-9.]+s' "$reports/lane.log"
+    [ "$lane_status" = 0 ] || echo "the emulated machine's output: $reports/lane.log"
+    phases+=("emulated machine $lane_seconds s")
+    for ((shard = 1; shard <= vm_shards; shard++)); do
+      system_reports+=("$reports/system32-$shard.xml")
+    done
+    note=(--note "32-bit setup: in the emulated machine")
   fi
 fi
 
+line="phases:"
+for phase in "${phases[@]}"; do line+=" $phase;"; done
+echo "$line total $(($(date +%s) - started)) s"
 /usr/bin/python3 scripts/summary.py "${note[@]}" "$reports/unit.xml" "$reports/fuzz.xml" \
   "${system_reports[@]}"
 summary_status=$?

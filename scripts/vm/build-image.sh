@@ -78,17 +78,10 @@ LIST
   mkfs.ext4 -q -F -L setup-test-vm -d "$root" "$work/disk.img" || fail "mkfs.ext4 failed"
   rm -rf "$root"
 
-  # The first shard's prefixes are made by Wine; every other shard gets a copy of its own.
   echo "test machine: making the Wine prefixes of the tests inside it"
-  VM_IMAGE_DIR=$work "$vm_dir/run.sh" --persist "/usr/bin/python3 -c '
-import sys
-sys.path.insert(0, \"tests/system\")
-import conftest
-for arch in (\"win32\", \"win64\"):
-    for user in (None, conftest.TEST_USER):
-        conftest.Prefix(arch, user).stop()
-' && for shard in \$(seq 2 $vm_shards); do cp -a $vm_wine_root $vm_wine_root-\$shard; done &&
-    echo prefixes ready" || fail "making the Wine prefixes failed"
+  VM_IMAGE_DIR=$work "$vm_dir/run.sh" --persist \
+    "/usr/bin/python3 scripts/vm/bake_prefixes.py $vm_shards" ||
+    fail "making the Wine prefixes failed"
 }
 
 if [ -n "${SETUP_VM_BUILD_STEP:-}" ]; then

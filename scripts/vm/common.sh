@@ -6,8 +6,8 @@ vm_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 project_root=$(cd "$vm_dir/../.." && pwd)
 vm_cache=${SETUP_VM_CACHE:-/var/cache/setup-test-vm}
 # The image is keyed by its recipe: a changed recipe makes a new one.
-vm_key=$(cat "$vm_dir/build-image.sh" "$vm_dir/guest-init.sh" "$vm_dir/common.sh" | sha256sum |
-         cut -c1-16)
+vm_key=$(cat "$vm_dir/build-image.sh" "$vm_dir/guest-init.sh" "$vm_dir/common.sh" \
+          "$vm_dir/bake_prefixes.py" | sha256sum | cut -c1-16)
 vm_image_dir=$vm_cache/$vm_key
 vm_suite=bookworm
 # Inside the guest: the baked Wine prefixes (shard K other than 1 in $vm_wine_root-K), and the

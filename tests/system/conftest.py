@@ -266,6 +266,19 @@ def prepare_user_home(user):
     return home
 
 
+@pytest.hookimpl(trylast=True)
+def pytest_collection_modifyitems(config, items):
+    """SETUP_TEST_SHARD=K/N keeps every Nth test from the Kth on (after -k has chosen), so that
+    N shards of the suite, each with a Wine root of its own, run side by side."""
+    shard = os.environ.get("SETUP_TEST_SHARD")
+    if not shard:
+        return
+    number, count = (int(part) for part in shard.split("/"))
+    kept = [item for index, item in enumerate(items) if index % count == number - 1]
+    config.hook.pytest_deselected(items=[item for item in items if item not in kept])
+    items[:] = kept
+
+
 @pytest.fixture(scope="session")
 def prefix32():
     prefix = Prefix("win32")
@@ -436,11 +449,22 @@ def wait_for_batch(folder, seconds=BATCH_WAIT_SECONDS):
     return not batch.exists()
 
 
-class PeakMemory:
-    """Samples the peak anonymous (private) resident memory of the process running `exe`."""
+def runs_in_prefix(pid, prefix_path):
+    """Whether a process belongs to the Wine prefix at `prefix_path`: shards of the suite run
+    side by side on one machine, each with prefixes of its own."""
+    try:
+        with open(f"/proc/{pid}/environ", "rb") as f:
+            return b"WINEPREFIX=" + str(prefix_path).encode() in f.read().split(b"\0")
+    except OSError:
+        return False
 
-    def __init__(self, exe):
-        self.exe, self.peak, self.running = exe, 0, True
+
+class PeakMemory:
+    """Samples the peak anonymous (private) resident memory of the process running `exe` in the
+    Wine prefix at `prefix_path`."""
+
+    def __init__(self, exe, prefix_path):
+        self.exe, self.prefix_path, self.peak, self.running = exe, prefix_path, 0, True
         self.thread = threading.Thread(target=self.sample)
 
     def __enter__(self):
@@ -458,6 +482,8 @@ class PeakMemory:
                     continue
                 try:
                     if self.exe not in open(f"/proc/{pid}/cmdline", "rb").read().decode(errors="replace"):
+                        continue
+                    if not runs_in_prefix(pid, self.prefix_path):
                         continue
                     for line in open(f"/proc/{pid}/status"):
                         if line.startswith("RssAnon:"):

@@ -128,7 +128,7 @@ def test_payload_is_mapped_not_copied_into_private_memory(native, make_workdir):
         run_dir = folder / exe.replace(".", "_")
         run_dir.mkdir()
         shutil.copy(folder / exe, run_dir / exe)
-        with PeakMemory(exe) as memory:
+        with PeakMemory(exe, native.path) as memory:
             assert native.wine(str(run_dir / exe), "-x", cwd=run_dir).returncode == 0
         peaks[exe] = memory.peak
     assert (folder / "big_exe" / "Flash.hdr").stat().st_size == 48 * 1024 * 1024
