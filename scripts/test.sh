@@ -3,7 +3,7 @@
 # (libFuzzer) and Wine system tests of both flavours of the setup.
 # Where this machine cannot execute 32-bit code, the 32-bit setup's system tests run in the
 # emulated machine (scripts/vm) beside the host's own work: its image is built (or found) while
-# the host builds, and its test shards run while the host tests.
+# the host builds, and its test shards (a machine each) run while the host tests.
 # Ends with the time of each phase and one summary line "N passed, M failed"; tests this machine
 # cannot run are counted as skipped there, with the reason.
 set -uo pipefail
@@ -45,16 +45,23 @@ build() {
 build windows && build windows64 || exit 1
 end_phase "Windows build"
 
-# The emulated machine's shards, once its image is there; "image failed" when it is not.
+# The emulated machine's shards, each in a machine of its own, once its image is there; writes
+# "image failed" when it is not.
 run_lane() {
-  local status seconds
+  local status seconds lane_started shard pids=()
   while [ ! -f "$reports/vm-build.status" ]; do sleep 2; done
   read -r status seconds <"$reports/vm-build.status"
   [ "$status" = 0 ] || { echo "image failed" >"$reports/lane.status"; return; }
-  local lane_started
   lane_started=$(date +%s)
-  scripts/vm/run.sh "scripts/vm/shards.sh $reports/system32 -k setup32 $*" >"$reports/lane.log" 2>&1
-  echo "$? $(($(date +%s) - lane_started))" >"$reports/lane.status"
+  for ((shard = 1; shard <= vm_shards; shard++)); do
+    scripts/vm/run.sh "SETUP_TEST_SHARD=$shard/$vm_shards /usr/bin/python3 -m pytest" \
+      "tests/system -q -p no:cacheprovider -k setup32" \
+      "--junitxml=$reports/system32-$shard.xml $*" >"$reports/lane-$shard.log" 2>&1 &
+    pids+=($!)
+  done
+  status=0
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  echo "$status $(($(date +%s) - lane_started))" >"$reports/lane.status"
 }
 if [ $lane = yes ]; then
   run_lane "$@" &
@@ -110,9 +117,11 @@ else
     system_reports+=("$reports/system32.xml")
   else
     read -r lane_status lane_seconds <"$reports/lane.status"
-    grep -E '^shard |(passed|failed|error).* in [0-9.]+s' "$reports/lane.log"
-    [ "$lane_status" = 0 ] || echo "the emulated machine's output: $reports/lane.log"
-    phases+=("emulated machine $lane_seconds s")
+    for ((shard = 1; shard <= vm_shards; shard++)); do
+      echo "emulated machine $shard of $vm_shards: $(tail -n 1 "$reports/lane-$shard.log")"
+    done
+    [ "$lane_status" = 0 ] || echo "the emulated machines' output: $reports/lane-*.log"
+    phases+=("emulated machines $lane_seconds s")
     for ((shard = 1; shard <= vm_shards; shard++)); do
       system_reports+=("$reports/system32-$shard.xml")
     done

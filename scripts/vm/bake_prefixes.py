@@ -1,10 +1,6 @@
 """Run in the test machine while its image is made: the Wine prefixes its tests use, made side by
-side (one a virtual CPU), then copied for every other shard of the suite.
+side (one a virtual CPU)."""
 
-Usage: bake_prefixes.py SHARDS
-"""
-
-import subprocess
 import sys
 import threading
 
@@ -24,7 +20,6 @@ def make(arch, user, failures):
 
 
 def main():
-    shards = int(sys.argv[1])
     failures = []
     threads = [threading.Thread(target=make, args=(arch, user, failures))
                for arch, user in PREFIXES]
@@ -35,10 +30,6 @@ def main():
     if failures:
         print("prefixes not made: " + "; ".join(failures))
         return 1
-    # Owners kept: a user's prefix must belong to that user.
-    for shard in range(2, shards + 1):
-        subprocess.run(["cp", "-a", str(conftest.WINE_ROOT), f"{conftest.WINE_ROOT}-{shard}"],
-                       check=True)
     print("prefixes ready")
     return 0
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the test machine's image from Debian's packages, once per recipe: an x86-64 Debian with
 # 32-bit and 64-bit Wine, pytest and the locales of the tests, with the Wine prefixes of the tests
-# made ready inside it, one set for each test shard. Does nothing when the image of this recipe is
-# there. Builds that start together take turns through a lock on the cache: a second one waits
-# for the first one's image instead of building into the same folder. Run as root.
+# made ready inside it. Does nothing when the image of this recipe is there. Builds that start
+# together take turns through a lock on the cache: a second one waits for the first one's image
+# instead of building into the same folder. Run as root.
 # SETUP_VM_BUILD_STEP (for the tests) replaces the steps that make the image: a command run with
 # the work folder as its argument, which leaves disk.img, vmlinuz and initrd.img there.
 set -euo pipefail
@@ -37,10 +37,10 @@ trap unmount_all EXIT
 
 build_image() {
   [ "$(id -u)" = 0 ] || fail "needs root (debootstrap, chroot)"
-  local needed_kib=$((14 * 1024 * 1024)) free_kib mirror
+  local needed_kib=$((10 * 1024 * 1024)) free_kib mirror
   free_kib=$(df -Pk "$vm_cache" | awk 'NR == 2 { print $4 }')
   [ "$free_kib" -ge "$needed_kib" ] ||
-    fail "needs 14 GiB free in $vm_cache, has $((free_kib / 1024)) MiB"
+    fail "needs 10 GiB free in $vm_cache, has $((free_kib / 1024)) MiB"
   mirror=$(apt_mirror)
   [ -n "$mirror" ] || fail "no Debian mirror found in this machine's apt sources"
   mkdir -p "$root"
@@ -59,7 +59,7 @@ LIST
     dpkg --add-architecture i386
     for try in 1 2 3; do apt-get update -qq && break; sleep 10; done
     apt-get install -y -qq --no-install-recommends linux-image-amd64 initramfs-tools kmod \
-      wine wine32:i386 wine64 python3 python3-pytest locales procps passwd
+      wine wine32:i386 wine64 python3 python3-pytest locales procps passwd osslsigncode openssl
     for l in ja_JP de_DE en_US; do echo "$l.UTF-8 UTF-8" >>/etc/locale.gen; done
     locale-gen
     # The virtual disk must be reachable before the root is mounted.
@@ -74,14 +74,13 @@ LIST
   cp "$root"/boot/initrd.img-* "$work/initrd.img"
 
   echo "test machine: writing the disk image"
-  truncate -s 24G "$work/disk.img"
+  truncate -s 16G "$work/disk.img"
   mkfs.ext4 -q -F -L setup-test-vm -d "$root" "$work/disk.img" || fail "mkfs.ext4 failed"
   rm -rf "$root"
 
   echo "test machine: making the Wine prefixes of the tests inside it"
-  VM_IMAGE_DIR=$work "$vm_dir/run.sh" --persist \
-    "/usr/bin/python3 scripts/vm/bake_prefixes.py $vm_shards" ||
-    fail "making the Wine prefixes failed"
+  VM_IMAGE_DIR=$work VM_CPUS=2 "$vm_dir/run.sh" --persist \
+    "/usr/bin/python3 scripts/vm/bake_prefixes.py" || fail "making the Wine prefixes failed"
 }
 
 if [ -n "${SETUP_VM_BUILD_STEP:-}" ]; then

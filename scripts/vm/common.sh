@@ -10,9 +10,10 @@ vm_key=$(cat "$vm_dir/build-image.sh" "$vm_dir/guest-init.sh" "$vm_dir/common.sh
           "$vm_dir/bake_prefixes.py" | sha256sum | cut -c1-16)
 vm_image_dir=$vm_cache/$vm_key
 vm_suite=bookworm
-# Inside the guest: the baked Wine prefixes (shard K other than 1 in $vm_wine_root-K), and the
-# project's shared folder. The shards of the test suite run side by side, one a virtual CPU.
+# Inside the guest: the baked Wine prefixes, and the project's shared folder.
 vm_wine_root=/var/lib/setup-tests-wine
+# The test suite's shards run side by side, each in a test machine of its own with one virtual
+# CPU: one emulated CPU a machine runs faster than two that share its locks.
 vm_shards=2
 vm_project=/project
 

@@ -3,7 +3,8 @@
 # machine, in the project folder shared from this host, prints its output and exits with its
 # exit code. The disk starts from the same image each time; --persist keeps what the command
 # writes (only the image build uses it). The CPU is emulated; SETUP_VM_ACCEL=kvm uses KVM instead
-# (where /dev/kvm works: on the machines measured here, nested KVM hung or failed).
+# (where /dev/kvm works: on the machines measured here, nested KVM hung or failed). The machine
+# has VM_CPUS virtual CPUs (1 unless set): machines run side by side each get one.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -36,7 +37,7 @@ trap 'rm -rf "$lane"' EXIT
 } >"$lane/command.sh"
 
 timeout "${SETUP_VM_TIMEOUT:-5400}" qemu-system-x86_64 -nodefaults -display none -no-reboot \
-  -machine q35 "${accel[@]}" -smp 2 -m 6G -nic none \
+  -machine q35 "${accel[@]}" -smp "${VM_CPUS:-1}" -m 6G -nic none \
   -kernel "$image_dir/vmlinuz" -initrd "$image_dir/initrd.img" \
   -append "root=/dev/vda rw console=ttyS0 init=/usr/local/sbin/lane-init quiet panic=-1" \
   -drive "file=$image_dir/disk.img,if=virtio,format=raw,snapshot=$snapshot" \

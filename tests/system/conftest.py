@@ -269,7 +269,7 @@ def prepare_user_home(user):
 @pytest.hookimpl(trylast=True)
 def pytest_collection_modifyitems(config, items):
     """SETUP_TEST_SHARD=K/N keeps every Nth test from the Kth on (after -k has chosen), so that
-    N shards of the suite, each with a Wine root of its own, run side by side."""
+    N shards of the suite run side by side, each in a test machine of its own."""
     shard = os.environ.get("SETUP_TEST_SHARD")
     if not shard:
         return
