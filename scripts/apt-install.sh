@@ -33,7 +33,7 @@ failed_suites() {
 update_indexes() {
   local try
   for ((try = 1; try <= fetch_tries; try++)); do
-    apt-get update -q "$@" >"$work/update.log" 2>&1 && return 0
+    apt-get update -q >"$work/update.log" 2>&1 && return 0
     [ "$try" -lt "$fetch_tries" ] && sleep "$retry_seconds"
   done
   return 1

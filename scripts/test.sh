@@ -48,9 +48,9 @@ end_phase "Windows build"
 # The emulated machine's shards, each in a machine of its own, once its image is there; writes
 # "image failed" when it is not.
 run_lane() {
-  local status seconds lane_started shard pids=()
+  local status lane_started shard pids=()
   while [ ! -f "$reports/vm-build.status" ]; do sleep 2; done
-  read -r status seconds <"$reports/vm-build.status"
+  read -r status _ <"$reports/vm-build.status"
   [ "$status" = 0 ] || { echo "image failed" >"$reports/lane.status"; return; }
   lane_started=$(date +%s)
   for ((shard = 1; shard <= vm_shards; shard++)); do
@@ -107,7 +107,7 @@ else
   end_phase "system tests without the 32-bit setup"
   wait "$lane_job"
   end_phase "waiting for the emulated machine"
-  read -r image_status image_seconds <"$reports/vm-build.status"
+  read -r _ image_seconds <"$reports/vm-build.status"
   tail -n 1 "$reports/vm-build.log"
   phases+=("beside them: image $image_seconds s")
   if [ "$(cat "$reports/lane.status")" = "image failed" ]; then
@@ -119,12 +119,10 @@ else
     read -r lane_status lane_seconds <"$reports/lane.status"
     for ((shard = 1; shard <= vm_shards; shard++)); do
       echo "emulated machine $shard of $vm_shards: $(tail -n 1 "$reports/lane-$shard.log")"
+      system_reports+=("$reports/system32-$shard.xml")
     done
     [ "$lane_status" = 0 ] || echo "the emulated machines' output: $reports/lane-*.log"
     phases+=("emulated machines $lane_seconds s")
-    for ((shard = 1; shard <= vm_shards; shard++)); do
-      system_reports+=("$reports/system32-$shard.xml")
-    done
     note=(--note "32-bit setup: in the emulated machine")
   fi
 fi

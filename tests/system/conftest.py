@@ -450,8 +450,8 @@ def wait_for_batch(folder, seconds=BATCH_WAIT_SECONDS):
 
 
 def runs_in_prefix(pid, prefix_path):
-    """Whether a process belongs to the Wine prefix at `prefix_path`: shards of the suite run
-    side by side on one machine, each with prefixes of its own."""
+    """Whether a process belongs to the Wine prefix at `prefix_path`: another run of the suite,
+    with a Wine root of its own, may run beside this one on the same machine."""
     try:
         with open(f"/proc/{pid}/environ", "rb") as f:
             return b"WINEPREFIX=" + str(prefix_path).encode() in f.read().split(b"\0")
