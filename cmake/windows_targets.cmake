@@ -37,12 +37,11 @@ set(SETUP_SYSTEM_LIBRARIES advapi32 shell32 ole32 oleaut32 user32 kernel32)
 
 add_subdirectory(kit)
 
-# Everything of the setup except the install sequence, whose child wait a test build shortens.
+# Everything of the setup except its waits for its programs, which a test build shortens.
 add_library(setup_core STATIC
   ${SETUP_PORTABLE_SOURCES}
   setup/command_line_options_process.cpp
   shared/result_log.cpp
-  setup/result_record.cpp
   shared/trace_log.cpp
   payload/payload_store.cpp
   payload/cabinet_extractor.cpp
@@ -50,6 +49,8 @@ add_library(setup_core STATIC
   payload/profile_reader.cpp
   payload/installation_files.cpp
   payload/stage_folder.cpp
+  install/install_sequence.cpp
+  install/result_record.cpp
   install/cleanup.cpp
   install/bitlocker.cpp
   install/restart_mark.cpp
@@ -77,10 +78,10 @@ set(SETUP_RESOURCES ${CMAKE_BINARY_DIR}/resources.rc ${CMAKE_BINARY_DIR}/setup_v
 set_source_files_properties(${CMAKE_BINARY_DIR}/resources.rc PROPERTIES
   OBJECT_DEPENDS "${KIT_PAYLOAD_FILES};${CMAKE_SOURCE_DIR}/setup/setup.manifest")
 
-# A child wait in milliseconds other than the setup's own is for test builds only.
+# A wait in milliseconds other than the setup's own is for test builds only.
 function(add_setup_executable name)
   add_executable(${name} WIN32 setup/win_main.cpp setup/terminate_handler.cpp
-    install/install_sequence.cpp ${SETUP_RESOURCES})
+    install/child_waits.cpp ${SETUP_RESOURCES})
   if(ARGC GREATER 1)
     target_compile_definitions(${name} PRIVATE SETUP_CHILD_WAIT_MS=${ARGV1})
   endif()
@@ -90,7 +91,7 @@ function(add_setup_executable name)
 endfunction()
 
 add_setup_executable(${SETUP_NAME})
-# Test-only: the same setup with a short child wait (3 s, times the SETUP_TIME_FACTOR of the
+# Test-only: the same setup with a short wait for each program (3 s, times the SETUP_TIME_FACTOR of the
 # test machine), to reach the time-out path. Never shipped.
 add_setup_executable(${SETUP_NAME}-shortwait 3000)
 

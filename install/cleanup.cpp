@@ -18,8 +18,6 @@ namespace {
 constexpr char kCleanupMessage[] = "fn_Cleanup";
 constexpr DWORD kBatchFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr char kInterpreterFile[] = "cmd.exe";
-constexpr char kFilesKept[] =
-    "cleanup batch not started: the files of this run stay while its programs run";
 constexpr char kRemovedBySetup[] =
     "cleanup batch not started: the setup removed the other files of this run itself";
 constexpr char kBatchPathTooLong[] =
@@ -39,16 +37,18 @@ std::string CleanupBatchTextIn(bool oem, const RunInputs& run, const std::wstrin
     std::string directory;
     std::string image;
     const std::wstring wideDirectory = platform::FromAnsi(run.WorkingDirectory);
-    auto convert = oem ? platform::ToOemExactly : platform::ToAnsiExactly;
-    if (!convert(wideDirectory, directory)) return {};
-    // An image name without an exact name was refused and never written.
-    if (!convert(imageName, image)) image.clear();
-    return CleanupBatchText(directory, image,
-                            oem ? platform::IsOemLeadByte : platform::IsAnsiLeadByte,
-                            oem ? NamePredicate([&wideDirectory](const std::string& name) {
+    if (!oem) {
+        if (!platform::ToAnsiExactly(wideDirectory, directory)) return {};
+        // An image name without an exact name was refused and never written.
+        if (!platform::ToAnsiExactly(imageName, image)) image.clear();
+        return CleanupBatchText(directory, image, platform::IsAnsiLeadByte);
+    }
+    if (!platform::ToOemExactly(wideDirectory, directory)) return {};
+    if (!platform::ToOemExactly(imageName, image)) image.clear();
+    return CleanupBatchText(directory, image, platform::IsOemLeadByte,
+                            [&wideDirectory](const std::string& name) {
                                 return IsLinkInWorkingDirectory(wideDirectory, name);
-                            })
-                                : NamePredicate());
+                            });
 }
 
 // True when the batch has a line for a file of this run (as ComparableName gives it): the layer
@@ -130,8 +130,10 @@ bool StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
     const std::string commandLine = CleanupCommandLine(run.WorkingDirectory, staged);
     const std::string currentDirectory =
         staged ? FolderAbove(run.WorkingDirectory) : run.WorkingDirectory;
-    if (!batch.start(interpreter.c_str(), commandLine, currentDirectory.c_str(),
-                     run.MachineLockHandle, false)) {
+    platform::ChildStart how;
+    how.inherited = run.MachineLockHandle;
+    how.suspended = true;  // until the trace log is closed and the stage folder left
+    if (!batch.start(interpreter.c_str(), commandLine, currentDirectory.c_str(), how)) {
         TraceText("cleanup batch not started, error " + std::to_string(batch.error()),
                   TraceRecordType::kError);
         return false;
@@ -165,8 +167,9 @@ void RemoveWrittenFiles(FileLedger& files) {
 
 void fn_Cleanup(const RunInputs& run, RunOutcome& outcome, TraceLog& traceLog) {
     platform::DebugText(kCleanupMessage);
-    if (outcome.RebootPending) {
-        WriteRestartMark(run);
+    // The files stay for the task to go on after the restart, or under a task that is not over.
+    if (outcome.RebootPending || outcome.ProcessesLeft != 0) {
+        WriteRestartMark(run, outcome);
         return;
     }
     // Only a batch this run wrote: a leftover or planted one is never started.
@@ -174,10 +177,6 @@ void fn_Cleanup(const RunInputs& run, RunOutcome& outcome, TraceLog& traceLog) {
     FileLedger& files = outcome.Files;
     // Nothing is deleted under a program that still runs; once it has ended and released the
     // lock, a later run in this folder replaces and removes what stayed.
-    if (files.allKept()) {
-        TraceText(kFilesKept, TraceRecordType::kError);
-        return;
-    }
     if (files.anyKept()) {
         // The batch names every file; the setup removes all but the kept ones itself.
         RemoveWrittenFiles(files);

@@ -1,9 +1,9 @@
 #include "install/install_sequence.h"
 
-#include <cstdlib>
-
 #include "install/bitlocker.h"
+#include "install/child_waits.h"
 #include "install/cleanup.h"
+#include "install/result_record.h"
 #include "payload/installation_files.h"
 #include "platform/code_pages.h"
 #include "platform/debug_output.h"
@@ -12,36 +12,17 @@
 #include "platform/process_launcher.h"
 #include "platform/services.h"
 #include "shared/file_names.h"
+#include "shared/format_text.h"
 #include "shared/run_state.h"
 #include "shared/trace_log.h"
 
 namespace {
 
-// How long each child may run before the setup goes on without it; the package may choose
-// another wait for its client module.
-constexpr DWORD kChildWaitMilliseconds = 120000;
 constexpr DWORD kMillisecondsPerSecond = 1000;
 
-#ifdef SETUP_CHILD_WAIT_MS
-// Test builds only: a short wait that grows with the test machine's slowness, so that only the
-// children a test makes late outlive it, also on an emulated CPU.
-constexpr char kTimeFactorVariable[] = "SETUP_TIME_FACTOR";
-constexpr double kLargestTimeFactor = 100.0;
-
-DWORD ChildWaitMilliseconds() {
-    const char* text = std::getenv(kTimeFactorVariable);
-    double factor = text != nullptr ? std::strtod(text, nullptr) : 1.0;
-    if (!(factor >= 1.0)) factor = 1.0;
-    if (factor > kLargestTimeFactor) factor = kLargestTimeFactor;
-    return static_cast<DWORD>(SETUP_CHILD_WAIT_MS * factor);
-}
-#else
-constexpr DWORD ChildWaitMilliseconds() {
-    return kChildWaitMilliseconds;
-}
-#endif
-
 constexpr char kAllFilesKept[] = "the files of this run are kept";
+constexpr char kTaskNotOver[] =
+    "the task is not over: the files of this run are kept and the PC waits for its restart";
 
 constexpr char kServiceName[] = "hwix";
 constexpr char kServiceStopper[] = "StopHWIX.exe";
@@ -68,78 +49,90 @@ constexpr char kClientFailed[] = "fn_Install: Call to Runvex.exe failed";
 constexpr char kClientSucceeded[] = "fn_Install: Call to Runvex.exe successfull";
 constexpr char kMarkerFound[] = "Is shutdown";
 constexpr char kMarkerAbsent[] = "Is not shutdown";
+constexpr char kTaskNotOverFormat[] =
+    "fn_Install: Task not over, processes still running: %s. Files kept, restart required.";
+constexpr char kEarlierMarkerRemoved[] =
+    "reboot.txt of an earlier task removed: only this run's client module asks for a restart";
+constexpr char kEarlierMarkerStays[] =
+    "fn_Install: reboot.txt of an earlier task cannot be removed, client module not started.";
 constexpr char kPayloadIncomplete[] = "fn_Install: Payload incomplete, nothing started.";
 constexpr char kBatchNotWritten[] = "fn_Install: Cleanup batch not written, nothing started.";
 constexpr char kDirectoryTooLong[] = "fn_Install: Working directory path too long.";
 constexpr char kDirectoryUnnamed[] =
     "fn_Install: Working directory path has no exact name in the system code pages.";
 
-// What became of one child: not started, or what it did within its wait.
-struct ChildRun {
-    bool started = false;
-    platform::ChildWait wait;
-    // The child, or a process it started, still runs after the wait: what it uses must stay.
-    bool stillRuns() const {
-        return started && (!wait.endedInTime || wait.descendantsRunning != 0);
-    }
-};
+// The results the steps report, from what their programs did; mapped here only. The stopper and
+// the layer's installer succeed when they ended within their wait (what they started, a service,
+// may run on); the client module gives its exit code once its task has ended.
+int StepResult(const platform::ChildWait& wait, int failure) {
+    return wait.programEnded ? 0 : failure;
+}
+int ClientModuleResult(const platform::ChildWait& wait) {
+    return wait.ended() ? static_cast<int>(wait.exitCode) : kNoExitCode;
+}
 
-// What the trace log says of a child once it was started.
+// What the trace log says of a child once its wait is over.
 void TraceChildRun(const platform::ChildWait& wait, DWORD waitMilliseconds) {
-    if (!wait.endedInTime) {
+    if (wait.state == platform::ChildWait::State::kNotStarted) {
+        TraceText("child not started, error " + std::to_string(wait.error),
+                  TraceRecordType::kError);
+    } else if (!wait.programEnded) {
         TraceText(
             "child still running after its wait of " + std::to_string(waitMilliseconds) + " ms",
             TraceRecordType::kError);
-    } else if (!wait.exitCodeKnown) {
-        TraceText("child ended within its wait, exit code unknown");
     } else {
         TraceText("child ended within its wait, exit code " + std::to_string(wait.exitCode));
     }
 }
 
 // Starts one child hidden in the working directory, in a job of its own, holding the machine
-// lock; waits for it and what it started, at most `waitMilliseconds`, and reads its exit code. A
-// child still running after the wait is left running. `tracedCommandLine` is what the trace log
-// may show of the command line.
-ChildRun RunChild(const RunInputs& run, const char* applicationName, const std::string& commandLine,
-                  const std::string& tracedCommandLine, DWORD waitMilliseconds) {
-    ChildRun result;
+// lock, and waits for it and what it started, at most `waitMilliseconds`. A child still running
+// after the wait is left running. `tracedCommandLine` is what the trace log may show of the
+// command line.
+platform::ChildWait RunChild(const RunInputs& run, const char* applicationName,
+                             const std::string& commandLine, const std::string& tracedCommandLine,
+                             DWORD waitMilliseconds) {
     TraceText("child " + (applicationName != nullptr ? std::string(applicationName) + " " : "") +
               "command line: " + tracedCommandLine);
     platform::ChildProcess child;
-    if (!child.start(applicationName, commandLine, run.WorkingDirectory.c_str(),
-                     run.MachineLockHandle, true)) {
-        TraceText("child not started, error " + std::to_string(child.error()),
-                  TraceRecordType::kError);
-        return result;
-    }
-    child.resume();
-    result.started = true;
-    result.wait = child.wait(waitMilliseconds);
-    TraceChildRun(result.wait, waitMilliseconds);
-    return result;
+    platform::ChildStart how;
+    how.inherited = run.MachineLockHandle;
+    how.ownJob = true;
+    child.start(applicationName, commandLine, run.WorkingDirectory.c_str(), how);
+    const platform::ChildWait wait = child.wait(waitMilliseconds);
+    TraceChildRun(wait, waitMilliseconds);
+    return wait;
 }
 
-// A child that still runs keeps `kept` (a name in the working directory, or every file of the
-// run when null); the trace log says which program and what stays.
-void KeepWhileRunning(const ChildRun& run, const char* program, const char* kept,
-                      FileLedger& files) {
-    if (!run.stillRuns()) return;
-    const std::string what =
-        kept != nullptr ? std::string(kept) + " is kept" : std::string(kAllFilesKept);
-    if (!run.wait.endedInTime) {
-        TraceText(std::string(program) + " still runs after its wait: " + what,
-                  TraceRecordType::kError);
+// What the trace log says of a program that still runs, or whose processes do, and what stays.
+void TraceStillRunning(const platform::ChildWait& wait, const char* program,
+                       const std::string& what, TraceRecordType programType) {
+    if (!wait.programEnded) {
+        TraceText(std::string(program) + " still runs after its wait: " + what, programType);
     } else {
         TraceText(std::string("processes started by ") + program + " still run after its wait: " +
-                      std::to_string(run.wait.descendantsRunning) + "; " + what,
+                      std::to_string(wait.processesLeft) + "; " + what,
                   TraceRecordType::kWarning);
     }
-    if (kept != nullptr) {
-        files.keepForRunningProgram(kept);
-    } else {
-        files.keepAll();
-    }
+}
+
+// A stopper or layer installer that still runs keeps `kept` (a name in the working directory).
+void KeepWhileRunning(const platform::ChildWait& wait, const char* program, const char* kept,
+                      FileLedger& files) {
+    if (!wait.stillRuns()) return;
+    TraceStillRunning(wait, program, std::string(kept) + " is kept", TraceRecordType::kError);
+    files.keepForRunningProgram(kept);
+}
+
+// A client module whose task is not over keeps every file, and the PC closed to BIOS tasks
+// until it restarts: the firmware's state is unknown until then.
+void KeepForTaskNotOver(const platform::ChildWait& wait, const char* module, RunOutcome& outcome) {
+    if (!wait.stillRuns()) return;
+    TraceStillRunning(wait, module, kTaskNotOver, TraceRecordType::kWarning);
+    outcome.Files.keepAll();
+    outcome.ProcessesLeft = wait.processesLeft;
+    platform::DebugText(FormatText(kTaskNotOverFormat, {std::to_string(wait.processesLeft)}),
+                        platform::Severity::kWarning);
 }
 
 // A program this run did not write completely is never started; the trace log says why.
@@ -153,14 +146,14 @@ bool IsOwnProgram(const char* relativePath, const FileLedger& files) {
 // Runs a program that lies in the working directory, which keeps `kept` while it runs; a path
 // that does not fit, or a file this run did not write (a leftover or planted one), fails as a
 // missing program would.
-bool RunWorkingDirectoryProgram(const RunInputs& run, FileLedger& files, const char* relativePath,
-                                const std::string& commandLine, const char* kept) {
+int RunWorkingDirectoryProgram(const RunInputs& run, FileLedger& files, const char* relativePath,
+                               const std::string& commandLine, const char* kept, int failure) {
     std::string application = WorkingPath(run, relativePath);
-    if (application.empty() || !IsOwnProgram(relativePath, files)) return false;
-    ChildRun child =
+    if (application.empty() || !IsOwnProgram(relativePath, files)) return failure;
+    const platform::ChildWait wait =
         RunChild(run, application.c_str(), commandLine, commandLine, ChildWaitMilliseconds());
-    KeepWhileRunning(child, relativePath, kept, files);
-    return child.started && child.wait.endedInTime;
+    KeepWhileRunning(wait, relativePath, kept, files);
+    return StepResult(wait, failure);
 }
 
 // The package's wait for its client module, or the setup's own.
@@ -168,6 +161,24 @@ DWORD ClientWaitMilliseconds(const PackageSettings& settings) {
     const int seconds = settings.clientWaitSeconds;
     return seconds != 0 ? static_cast<DWORD>(seconds) * kMillisecondsPerSecond
                         : ChildWaitMilliseconds();
+}
+
+// A reboot.txt that lies in the working directory before the client module starts is an earlier
+// task's: it is removed, so that only this run's client module asks for a restart. False when it
+// cannot be (a folder of that name is no marker and stays).
+bool RemoveEarlierRebootMarker() {
+    const DWORD attributes = platform::FileAttributes(kRebootMarker);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return true;
+    }
+    if (!platform::RemoveOwnFile(kRebootMarker)) {
+        TraceText(std::string(kRebootMarker) + " of an earlier task cannot be removed",
+                  TraceRecordType::kError);
+        platform::DebugText(kEarlierMarkerStays, platform::Severity::kFailure);
+        return false;
+    }
+    TraceText(kEarlierMarkerRemoved, TraceRecordType::kWarning);
+    return true;
 }
 
 void Report(bool failed, const char* failure, const char* success) {
@@ -195,34 +206,29 @@ int IsInstrumentationServiceRunning() {
 
 int RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files) {
     return RunWorkingDirectoryProgram(run, files, kServiceStopper, std::string(" ") + verb,
-                                      kServiceStopper)
-               ? 0
-               : kServiceStopperFailed;
+                                      kServiceStopper, kServiceStopperFailed);
 }
 
 int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files) {
     const std::string installer = std::string(kLayerFolderName) + '\\' + kLayerInstallerName;
     const std::string folder = std::string(kCurrentFolderPrefix) + kLayerFolderName;
     return RunWorkingDirectoryProgram(run, files, installer.c_str(), kLayerInstallerCommandLine,
-                                      folder.c_str())
-               ? 0
-               : kLayerInstallFailed;
+                                      folder.c_str(), kLayerInstallFailed);
 }
 
-int RunClientModule(const char* text, const RunInputs& run, FileLedger& files) {
+int RunClientModule(const char* text, const RunInputs& run, RunOutcome& outcome) {
     const char* module = ClientModuleFileName(run.Is64BitWindows);
     std::string modulePath = WorkingPath(run, module);
-    if (modulePath.empty() || !IsOwnProgram(module, files)) return kNoExitCode;
+    if (modulePath.empty() || !IsOwnProgram(module, outcome.Files)) return kNoExitCode;
     // The caller's arguments may hold secrets (a BIOS password): the trace log shows them only
     // when the package's maker asked for it.
     const char* traced = run.Settings.traceArguments ? text : nullptr;
-    ChildRun client =
+    const platform::ChildWait wait =
         RunChild(run, nullptr, ClientModuleCommandLine(modulePath, text),
                  ClientModuleCommandLine(modulePath, traced) + WithheldArguments(text, traced),
                  ClientWaitMilliseconds(run.Settings));
-    KeepWhileRunning(client, module, nullptr, files);
-    if (!client.started || !client.wait.exitCodeKnown) return kNoExitCode;
-    return static_cast<int>(client.wait.exitCode);
+    KeepForTaskNotOver(wait, module, outcome);
+    return ClientModuleResult(wait);
 }
 
 int CheckRebootMarker() {
@@ -270,16 +276,18 @@ int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome) {
     }
     // Never under a layer installer that still runs: a later run removes it.
     if (!files.isKept(kLayerFolderName)) platform::DeleteTree(kLayerFolderName);
-    bool bitLockerSuspended = false;
-    if (run.Settings.suspendBitLocker && !SuspendBitLockerForOneRestart(run, bitLockerSuspended)) {
+    if (!RemoveEarlierRebootMarker()) return kExitClientModuleFailed;
+    if (outcome.BitLockerToSuspend &&
+        !SuspendBitLockerForOneRestart(run, outcome.BitLockerSuspended)) {
         return kExitClientModuleFailed;
     }
-    int code = RunClientModule(text, run, files);
+    OpenResultRecord(run, outcome);
+    int code = RunClientModule(text, run, outcome);
     Report(code != 0, kClientFailed, kClientSucceeded);
     if (CheckRebootMarker() == 1) outcome.RebootPending = true;
-    if (bitLockerSuspended) {
+    if (outcome.BitLockerSuspended) {
         outcome.BitLockerSuspended =
-            KeepOrResumeBitLocker(run, outcome.RebootPending, files.allKept());
+            KeepOrResumeBitLocker(run, outcome.RebootPending, outcome.ProcessesLeft != 0);
     }
-    return code != 0 ? kExitClientModuleFailed : kExitSuccess;
+    return code != 0 || outcome.ProcessesLeft != 0 ? kExitClientModuleFailed : kExitSuccess;
 }

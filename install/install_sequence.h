@@ -7,8 +7,10 @@
 #include "payload/own_names.h"
 #include "shared/run_state.h"
 
-// Returns 0 when the client module succeeded, 3 otherwise; nothing is started (and 3 returned)
-// when the payload is incomplete or the cleanup batch could not be written.
+// Returns 0 when the client module succeeded and its task is over, 3 otherwise; nothing is
+// started (and 3 returned) when the payload is incomplete or the cleanup batch could not be
+// written, and no client module when an earlier task's reboot.txt stays or BitLocker protection
+// cannot be suspended.
 int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome);
 
 // Non-zero when the service "hwix" exists and is in any state but stopped.
@@ -22,9 +24,10 @@ int RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files)
 // else 1.
 int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files);
 
-// The client module's exit code, or 1 when this run did not write it or the platform reports
-// none.
-int RunClientModule(const char* text, const RunInputs& run, FileLedger& files);
+// The client module's exit code once its task has ended, or 1 when this run did not write it, it
+// could not be started, or its task is not over after its wait (it, or a process it started,
+// still runs: every file is kept and `outcome.ProcessesLeft` counts them).
+int RunClientModule(const char* text, const RunInputs& run, RunOutcome& outcome);
 
 // 1 when the reboot marker was present (it is deleted), else 0.
 int CheckRebootMarker();

@@ -1,6 +1,7 @@
 #include "install/restart_mark.h"
 
 #include "platform/registry.h"
+#include "shared/format_text.h"
 #include "shared/result_log.h"
 #include "shared/run_state.h"
 #include "shared/trace_log.h"
@@ -13,6 +14,10 @@ constexpr char kMarkKeyName[] = "BIOS task restart pending";
 constexpr char kPackageValue[] = "Package";
 constexpr char kFolderValue[] = "Folder";
 constexpr char kMarkedValue[] = "Marked";
+constexpr char kReasonValue[] = "Reason";
+constexpr char kRestartAsked[] = "the client module asked for a restart";
+constexpr char kTaskNotOverFormat[] =
+    "the task was not over when the setup ended: processes still running: %s";
 constexpr DWORD kLongestValue = 1024;
 
 REGSAM View(bool windows64) {
@@ -44,6 +49,11 @@ LONG CreateMarkKey(platform::RegistryKey& mark, bool windows64) {
                            KEY_SET_VALUE | view, nullptr, mark.put(), nullptr);
 }
 
+std::string RestartReason(const RunOutcome& outcome) {
+    if (outcome.ProcessesLeft == 0) return kRestartAsked;
+    return FormatText(kTaskNotOverFormat, {std::to_string(outcome.ProcessesLeft)});
+}
+
 }  // namespace
 
 bool FindRestartMark(bool windows64, RestartMark& mark) {
@@ -55,10 +65,11 @@ bool FindRestartMark(bool windows64, RestartMark& mark) {
     mark.package = ReadText(key.get(), kPackageValue);
     mark.folder = ReadText(key.get(), kFolderValue);
     mark.marked = ReadText(key.get(), kMarkedValue);
+    mark.reason = ReadText(key.get(), kReasonValue);
     return true;
 }
 
-void WriteRestartMark(const RunInputs& run) {
+void WriteRestartMark(const RunInputs& run, const RunOutcome& outcome) {
     std::string package;
     if (GetExecutableFileName(package) != 0) package.clear();
     platform::RegistryKey mark;
@@ -70,6 +81,9 @@ void WriteRestartMark(const RunInputs& run) {
     }
     if (status == ERROR_SUCCESS)
         status = platform::SetRegistryText(mark.get(), kMarkedValue, UtcNowText());
+    if (status == ERROR_SUCCESS) {
+        status = platform::SetRegistryText(mark.get(), kReasonValue, RestartReason(outcome));
+    }
     const std::string where = std::string("restart mark HKLM\\") + kRestartMarkKey;
     if (status != ERROR_SUCCESS) {
         TraceText(where + " not written, error " + std::to_string(status), TraceRecordType::kError);

@@ -8,9 +8,15 @@ namespace platform {
 
 namespace {
 
+// Created suspended so that it joins its job before it runs.
 constexpr DWORD kCreationFlags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
 // How often the job of a child that has ended is asked whether its processes have ended too.
 constexpr DWORD kJobPollMilliseconds = 20;
+// What stands for the exit code of an ended program the platform cannot tell: never success.
+constexpr DWORD kUnknownExitCode = 0xFFFFFFFF;
+// The exit code of a program ended by the setup, and how long its end may take.
+constexpr UINT kTerminatedExitCode = ERROR_TIMEOUT;
+constexpr DWORD kTerminationWaitMilliseconds = 10000;
 constexpr DWORD kStandardHandles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
 
 using InitializeAttributeListFn = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD,
@@ -82,9 +88,9 @@ HANDLE NewChildJob() {
 }  // namespace
 
 bool ChildProcess::start(const char* application, std::string commandLine, const char* directory,
-                         HANDLE inherited, bool ownJob) {
-    const bool inherits = inherited != nullptr;
-    InheritedHandleList handles(inherited);
+                         const ChildStart& how) {
+    const bool inherits = how.inherited != nullptr;
+    InheritedHandleList handles(how.inherited);
     if (inherits && handles.get() == nullptr) KeepStandardHandlesToThisProcess();
     STARTUPINFOEXA startup{};
     startup.StartupInfo.cb = handles.get() != nullptr ? sizeof startup : sizeof startup.StartupInfo;
@@ -98,20 +104,22 @@ bool ChildProcess::start(const char* application, std::string commandLine, const
         error_ = GetLastError();
         return false;
     }
-    if (!ownJob) return true;
-    // Before it runs, so that everything it starts joins the job. A setup already in a job gets
-    // none for its children before Windows 8 (no nested jobs): the child alone counts then.
-    job_.reset(NewChildJob());
-    if (job_.get() != nullptr && !AssignProcessToJobObject(job_.get(), process_.process())) {
-        job_.reset();
+    if (how.ownJob) {
+        // Before it runs, so that everything it starts joins the job. A setup already in a job
+        // gets none for its children before Windows 8 (no nested jobs): the child alone counts.
+        job_.reset(NewChildJob());
+        if (job_.get() != nullptr && !AssignProcessToJobObject(job_.get(), process_.process())) {
+            job_.reset();
+        }
     }
+    if (!how.suspended) resume();
     return true;
 }
 
 DWORD ChildProcess::activeProcesses() const {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-    if (!QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
-                                   sizeof accounting, nullptr)) {
+    if (!inJob() || !QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation,
+                                               &accounting, sizeof accounting, nullptr)) {
         return 0;
     }
     return accounting.ActiveProcesses;
@@ -119,20 +127,52 @@ DWORD ChildProcess::activeProcesses() const {
 
 ChildWait ChildProcess::wait(DWORD milliseconds) const {
     ChildWait result;
-    const DWORD started = GetTickCount();
-    result.endedInTime = WaitForSingleObject(process_.process(), milliseconds) == WAIT_OBJECT_0;
-    result.exitCodeKnown = GetExitCodeProcess(process_.process(), &result.exitCode) != FALSE;
-    if (!result.endedInTime || !inJob()) return result;
+    if (!started()) {
+        result.error = error_;
+        return result;
+    }
+    const DWORD begun = GetTickCount();
+    // A wait that fails says nothing of the program: it counts as still running.
+    if (WaitForSingleObject(process_.process(), milliseconds) != WAIT_OBJECT_0) {
+        const DWORD active = activeProcesses();
+        result.state = ChildWait::State::kStillRunning;
+        result.processesLeft = active != 0 ? active : 1;
+        return result;
+    }
+    result.programEnded = true;
+    if (!GetExitCodeProcess(process_.process(), &result.exitCode)) {
+        result.exitCode = kUnknownExitCode;
+    }
     for (;;) {
         const DWORD active = activeProcesses();
-        const DWORD elapsed = GetTickCount() - started;
+        const DWORD elapsed = GetTickCount() - begun;
         if (active == 0 || elapsed >= milliseconds) {
-            result.descendantsRunning = active;
+            result.state = active == 0 ? ChildWait::State::kEnded : ChildWait::State::kStillRunning;
+            result.processesLeft = active;
             return result;
         }
         const DWORD left = milliseconds - elapsed;
         Sleep(left < kJobPollMilliseconds ? left : kJobPollMilliseconds);
     }
+}
+
+bool ChildProcess::terminate() const {
+    if (!started()) return true;
+    if (inJob()) {
+        TerminateJobObject(job_.get(), kTerminatedExitCode);
+    } else {
+        TerminateProcess(process_.process(), kTerminatedExitCode);
+    }
+    // Termination completes asynchronously; what is ended is gone within moments.
+    if (WaitForSingleObject(process_.process(), kTerminationWaitMilliseconds) != WAIT_OBJECT_0) {
+        return false;
+    }
+    const DWORD begun = GetTickCount();
+    while (activeProcesses() != 0) {
+        if (GetTickCount() - begun >= kTerminationWaitMilliseconds) return false;
+        Sleep(kJobPollMilliseconds);
+    }
+    return true;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/system_facts.h"
 
 #include "platform/path_limit.h"
+#include "platform/registry.h"
 
 // The path limit that code without Windows headers uses is the platform's own.
 static_assert(kPathBufferSize == MAX_PATH, "the platform's path limit");
@@ -10,6 +11,7 @@ namespace platform {
 namespace {
 constexpr char kKernelModule[] = "kernel32";
 constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+constexpr char kWindowsPEKey[] = "SYSTEM\\CurrentControlSet\\Control\\MiniNT";
 }  // namespace
 
 FARPROC FindKernelEntryPoint(const char* name) {
@@ -59,6 +61,12 @@ std::string SystemDrive() {
     const std::string windows = WindowsDirectory();
     if (windows.size() < kDriveLength || windows[1] != ':') return {};
     return windows.substr(0, kDriveLength);
+}
+
+bool IsWindowsPE() {
+    RegistryKey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWindowsPEKey, 0, KEY_QUERY_VALUE, key.put()) ==
+           ERROR_SUCCESS;
 }
 
 void RestrictDllSearchPath() {

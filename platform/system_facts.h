@@ -37,6 +37,9 @@ std::string NativeSystemFilePath(const char* fileName, bool windows64);
 // The drive of the Windows directory ("C:"), the system drive; empty when unknown.
 std::string SystemDrive();
 
+// True in Windows PE, which marks itself with the key MiniNT (not redirected under WOW64).
+bool IsWindowsPE();
+
 // The system directory of 32-bit programs on 64-bit Windows; empty where the platform has none
 // or it does not fit a path buffer.
 std::string Wow64SystemDirectory();

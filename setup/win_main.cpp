@@ -1,8 +1,10 @@
 #include "setup/win_main.h"
 
+#include "install/bitlocker.h"
 #include "install/cleanup.h"
 #include "install/install_sequence.h"
 #include "install/restart_mark.h"
+#include "install/result_record.h"
 #include "payload/installation_files.h"
 #include "payload/payload_store.h"
 #include "payload/stage_folder.h"
@@ -12,7 +14,6 @@
 #include "platform/path_limit.h"
 #include "platform/system_facts.h"
 #include "setup/command_line_options.h"
-#include "setup/result_record.h"
 #include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
@@ -181,6 +182,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ResolveWorkingDirectory(run);
     traceLog.open(run);
     RunOutcome outcome;
+    // BitLocker is settled before anything is installed: a status that cannot be read stops the
+    // run with nothing of the payload written.
+    if (result == kExitSuccess && !run.ExtractOnly &&
+        !ReadBitLockerProtection(run, outcome.BitLockerToSuspend)) {
+        result = kExitClientModuleFailed;
+    }
     if (result == kExitSuccess) {
         result = fn_CreateInstallationFiles(run, outcome);
         if (!run.ExtractOnly) {

@@ -78,5 +78,10 @@ struct RunOutcome {
     bool CleanupBatchWritten = false;  // this run wrote delzrph.bat completely
     bool CleanupBatchStarted = false;  // and started it: it removes the files from now on
     bool RebootPending = false;        // the client module asked for a restart
-    bool BitLockerSuspended = false;   // this run left protection suspended for a restart
+    // Processes of the task (the client module, or what it started) still running when the setup
+    // gave up on them: the task is not over, and the PC waits for a restart.
+    unsigned long ProcessesLeft = 0;
+    bool BitLockerToSuspend = false;  // protection was found on before the payload was written
+    bool BitLockerSuspended = false;  // this run left protection suspended for a restart
+    bool RecordOpened = false;        // the result record was opened when the client module started
 };

@@ -62,6 +62,7 @@ NATIVE = ["setup32-win32", "setup64-win64"]
 # The volatile key of a PC that waits for the restart a BIOS task asked for.
 RESTART_MARK = "HKLM\\SOFTWARE\\Corvane\\BIOS task restart pending"
 RESTART_PENDING = "WinMain: A restart is pending for BIOS task package"
+TASK_NOT_OVER = "fn_Install: Task not over, processes still running: "
 DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugString[AW] "(.*)"(\.\.\.)?$')
 ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "'": "'", "0": "\0"}
 BATCH_WAIT_SECONDS = 30 * TIME_FACTOR
@@ -362,9 +363,15 @@ class Target:
         run = self.prefix.run_exactly(self.tools / "launch.exe", command_line, cwd, env, timeout,
                                       log)
         print(run.report())
-        if not keep_restart_mark and "Is shutdown" in run.all_messages:
+        if not keep_restart_mark and leaves_restart_mark(run):
             self.prefix.restart()
         return run
+
+
+def leaves_restart_mark(run):
+    """Whether the run closed the PC until its restart: its client module asked for one, or its
+    task was not over when the setup ended."""
+    return any(t == "Is shutdown" or t.startswith(TASK_NOT_OVER) for t in run.all_messages)
 
 
 def make_target(request, name, unprivileged=False):

@@ -21,14 +21,16 @@ RECORD = re.compile(
     r'thread="(?P<thread>\d+)" file="">\r\n', re.S)
 
 
-def build_package(target, folder, *settings):
-    """task.exe from the target's template, with the settings options given."""
-    shutil.copy(target.setup_exe, folder / "template.exe")
+def build_package(target, folder, *settings, template=None):
+    """task.exe from the target's template (or another setup build), with the settings options
+    given."""
+    shutil.copy(template or target.setup_exe, folder / "template.exe")
     (folder / "profile.xml").write_bytes(DATA_PROFILE)
     target.own(folder)
+    log = folder.parent / (folder.name + ".pack.stderr")
     proc = target.wine(str(target.pack_exe), "build", "--template", "template.exe", "--profile",
-                       "profile.xml", *settings, "--out", "task.exe", cwd=folder)
-    assert proc.returncode == 0, proc.stdout
+                       "profile.xml", *settings, "--out", "task.exe", cwd=folder, log=log)
+    assert proc.returncode == 0, (proc.stdout, log.read_text(errors="replace"))
     listed = target.wine(str(target.pack_exe), "list", "task.exe", cwd=folder).stdout.decode()
     run_dir = folder / "pkgdir"
     run_dir.mkdir()
@@ -330,12 +332,21 @@ def test_result_record_for_detection_rules(prefix, make_workdir):
     assert wait_for_batch(run_dir)
     record = query_record(prefix, key)
     assert record["ExitCode"] == "0x0" and record["RebootPending"] == "0x0"
-    assert record["Package"] == "task.exe"
-    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", record["Finished"])
+    assert record["ProcessesLeft"] == "0x0" and record["Package"] == "task.exe"
+    utc = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"
+    assert re.fullmatch(utc, record["Started"]) and re.fullmatch(utc, record["Finished"])
+    assert record["Started"] <= record["Finished"]
 
     assert prefix.run("task.exe --exit=2", run_dir).exit_code == 3
     assert wait_for_batch(run_dir)
     assert query_record(prefix, key)["ExitCode"] == "0x3"
+
+    # A run that never starts its client module leaves no Started of an earlier run.
+    (run_dir / "delzrph.bat").mkdir()
+    assert prefix.run("task.exe", run_dir).exit_code == 3
+    record = query_record(prefix, key)
+    assert record["ExitCode"] == "0x3" and "Started" not in record and "Finished" in record
+    (run_dir / "delzrph.bat").rmdir()
 
     assert prefix.run("task.exe --reboot", run_dir).exit_code == 3010
     record = query_record(prefix, key)

@@ -11,7 +11,8 @@ from pathlib import Path
 import pytest
 
 from cabinet import Entry, write_cabinet
-from conftest import TIME_FACTOR, WINE_LOADERS, Run, patch_entry, small_drive, wait_for_batch
+from conftest import (TIME_FACTOR, WINE_LOADERS, Run, leaves_restart_mark, patch_entry, small_drive,
+                      wait_for_batch)
 from test_deployment import comparable, read_trace
 from test_driver import expected_log
 from test_hostile import WESTERN
@@ -30,10 +31,10 @@ class Background:
     """A run started through the launcher, not waited for. With `wait_for_lock` false the
     launcher ends with the setup, not with the run's last process."""
 
-    def __init__(self, target, command_line, cwd, wait_for_lock=True):
+    def __init__(self, target, command_line, cwd, wait_for_lock=True, env=None):
         self.target = target
         self.log = Path(cwd).parent / (Path(cwd).name + ".background.stderr")
-        env = dict(target.env)
+        env = dict(target.env, **(env or {}))
         env.update(LAUNCH_COMMAND_LINE=command_line, WINEDEBUG="-all,warn+debugstr")
         if not wait_for_lock:
             env.update(LAUNCH_NO_LOCK_WAIT="1")
@@ -60,7 +61,7 @@ class Background:
         m = re.search(rb"^exit code (\d+)\r?$", self.out.read(), re.M)
         run = Run(int(m.group(1)) if m else self.proc.returncode,
                   self.log.read_text(errors="replace"))
-        if not keep_restart_mark and "Is shutdown" in run.all_messages:
+        if not keep_restart_mark and leaves_restart_mark(run):
             self.target.prefix.restart()
         return run
 

@@ -3,7 +3,9 @@
 import shutil
 import time
 
-from conftest import TIME_FACTOR, patch_entry, wait_for_batch
+import pytest
+
+from conftest import TASK_NOT_OVER, TIME_FACTOR, patch_entry, wait_for_batch
 from cabinet import Entry, write_cabinet
 
 NOT_INSTALLED = "HWIX QMB not already installed"
@@ -119,16 +121,20 @@ def test_client_outliving_its_wait_gives_3_and_keeps_running(native, make_workdi
     # The module stays well beyond the package's 1-s wait, however slow the machine.
     stay = 8 * TIME_FACTOR
     run = native.run(f"setup.exe --stay={int(stay * 1000)} --reboot", folder,
-                     wait_for_lock=False)
+                     wait_for_lock=False, keep_restart_mark=True)
     elapsed = time.monotonic() - started
-    assert run.exit_code == 3
-    assert install_messages(run)[-3:] == [CLIENT_FAILED, "Is not shutdown", "fn_Cleanup"]
-    assert elapsed < stay
-    # The module goes on after the setup has ended and leaves its marker late.
-    deadline = time.monotonic() + 20 * TIME_FACTOR
-    while not (folder / "reboot.txt").exists() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    assert (folder / "reboot.txt").exists()
+    try:
+        assert run.exit_code == 3
+        assert install_messages(run)[-4:] == [TASK_NOT_OVER + "1. Files kept, restart required.",
+                                              CLIENT_FAILED, "Is not shutdown", "fn_Cleanup"]
+        assert elapsed < stay
+        # The module goes on after the setup has ended and leaves its marker late.
+        deadline = time.monotonic() + 20 * TIME_FACTOR
+        while not (folder / "reboot.txt").exists() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        assert (folder / "reboot.txt").exists()
+    finally:
+        native.restart()
 
 
 def test_reboot_marker_keeps_every_file(prefix, workdir):
@@ -143,14 +149,33 @@ def test_reboot_marker_keeps_every_file(prefix, workdir):
     assert (workdir / "delzrph.bat").read_bytes() == expected_batch(prefix.win_path(workdir))
 
 
-def test_marker_left_by_an_earlier_task_is_consumed(native, make_workdir):
+@pytest.mark.parametrize("left", ["file", "read-only file", "link"])
+def test_marker_left_by_an_earlier_task_is_removed_before_the_client(native, make_workdir, left):
+    """Only this run's client module asks for a restart: a reboot.txt found before it starts is
+    removed; one that cannot be (a link, whose removal would reach its target) stops the run
+    before the client module."""
     folder = make_workdir(native)
-    (folder / "reboot.txt").write_text("")
+    marker = folder / "reboot.txt"
+    if left == "link":
+        (folder.parent / "elsewhere.txt").write_text("not ours")
+        marker.symlink_to(folder.parent / "elsewhere.txt")
+    else:
+        marker.write_text("")
+        if left == "read-only file":
+            marker.chmod(0o444)
     run = native.run("setup.exe", folder)
+    if left == "link":
+        assert run.exit_code == 3
+        assert ("fn_Install: reboot.txt of an earlier task cannot be removed, client module not "
+                "started.") in run.messages
+        assert run.child_messages(native.client_module) == []
+        assert (folder.parent / "elsewhere.txt").read_text() == "not ours"
+        return
     assert run.exit_code == 0
-    assert "Is shutdown" in run.messages
-    assert not (folder / "reboot.txt").exists()
-    assert (folder / "delzrph.bat").exists()
+    assert install_messages(run)[-3:] == [CLIENT_OK, "Is not shutdown", "fn_Cleanup"]
+    assert wait_for_batch(folder)
+    assert names(folder) == ["setup.exe"]
+    assert native.restart_mark() is None
 
 
 def test_directory_with_blanks_hyphen_and_percent(native, make_workdir, monkeypatch):

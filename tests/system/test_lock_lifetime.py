@@ -20,6 +20,9 @@ LOCK_NAME = "Global\\Corvane BIOS task package"
 TRACE_ON = b"trace-log=yes\r\n"
 LAYER_FAILED = "fn_Install: Install HWIX QMB failed, continue anyway"
 CLIENT_OK = "fn_Install: Call to Runvex.exe successfull"
+CLIENT_FAILED = "fn_Install: Call to Runvex.exe failed"
+NOT_OVER = "the task is not over: the files of this run are kept and the PC waits for its restart"
+MARK_REASON = "the task was not over when the setup ended: processes still running: "
 
 
 def ms(seconds):
@@ -57,30 +60,51 @@ def remove_laid_out(folder):
             path.rmdir() if path.is_dir() else path.unlink()
 
 
-def test_a_late_client_keeps_the_lock_and_every_file(native, make_workdir):
-    """The client outlives the setup's wait: exit 3 as before, but nothing of its task is removed
-    under it and no other task starts until it has ended; a later run then cleans up."""
+def test_a_late_client_closes_the_pc_until_the_restart(native, make_workdir):
+    """The client outlives the setup's wait: exit 3, nothing of its task is removed under it, and
+    no other task starts until the PC has restarted, also after the client has ended and left
+    its restart request late; after the restart a run of the package, whose client asks for
+    nothing, finds that stale request removed and cleans up."""
     first = make_workdir(native)
     patch_entry(native, first / "setup.exe", 119, TRACE_ON + client_wait(1), first.parent)
     other = make_workdir(native, suffix="_other")
     stay = 8 * TIME_FACTOR
-    run = native.run(f"setup.exe --stay={ms(stay)}", first, wait_for_lock=False)
-    client_started = time.monotonic()
-    assert run.exit_code == 3
-    assert run.messages[-1] == "fn_Cleanup"
-    assert set(PAYLOAD) | {native.client_module + ".exe", "delzrph.bat"} <= set(names(first))
-    kept = (3, f"* {native.client_module}.exe still runs after its wait: the files of this run "
-               "are kept")
-    assert kept in records(first)
-    turned_away, admitted_after = run_until_admitted(native, other, 3 * stay)
-    assert turned_away >= 1
-    assert admitted_after > stay - (time.monotonic() - client_started) - 1
-    # The files stay after the client has ended, until a later run in the folder.
-    assert set(PAYLOAD) <= set(names(first))
+    run = native.run(f"setup.exe --stay={ms(stay)} --reboot", first, wait_for_lock=False,
+                     keep_restart_mark=True)
+    try:
+        assert run.exit_code == 3
+        assert run.messages[-1] == "fn_Cleanup"
+        assert set(PAYLOAD) | {native.client_module + ".exe", "delzrph.bat"} <= set(names(first))
+        assert (2, f"* {native.client_module}.exe still runs after its wait: {NOT_OVER}") in \
+            records(first)
+        assert native.restart_mark()["Reason"] == MARK_REASON + "1"
+        # The client holds the lock while it runs.
+        busy = native.run("setup.exe -x", other, keep_restart_mark=True)
+        assert busy.exit_code == 1618 and busy.all_messages == [BUSY]
+        deadline = time.monotonic() + 3 * stay
+        while not (first / "reboot.txt").exists():
+            assert time.monotonic() < deadline, "the client never ended"
+            time.sleep(0.1)
+        assert_turned_away_until_restart(native, other, first)
+        assert set(PAYLOAD) <= set(names(first))
+    finally:
+        native.restart()
     patch_entry(native, first / "setup.exe", 119, TRACE_ON, first.parent)
     again = native.run("setup.exe", first)
-    assert again.exit_code == 0
+    assert again.exit_code == 0 and "Is not shutdown" in again.messages
+    assert (2, "* reboot.txt of an earlier task removed: only this run's client module asks for "
+               "a restart") in records(first)
+    assert wait_for_batch(first)
     assert names(first) == ["setup.exe", "setup.trace.log"]
+
+
+def assert_turned_away_until_restart(target, folder, marked_folder):
+    turned = target.run("setup.exe -x", folder, keep_restart_mark=True)
+    assert turned.exit_code == 1618
+    assert turned.all_messages == [f"{RESTART_PENDING} setup.exe in "
+                                   f"{target.win_path(marked_folder)}, exit code 1618: retry "
+                                   "after the restart."]
+    assert names(folder) == ["setup.exe"]
 
 
 def test_a_killed_setup_leaves_its_lock_with_its_client(native, make_workdir):
@@ -202,7 +226,8 @@ def test_a_late_layer_installer_keeps_its_folder(native, make_workdir):
 
 def test_the_client_waits_for_what_it_started(native, make_workdir):
     """A client module that hands the task to a helper and exits at once is waited for until the
-    helper has ended; a helper still running at the limit keeps the files (type 2 record)."""
+    helper has ended; a helper still running at the limit means the task is not over: exit 3,
+    every file kept, the record counts it, and the PC is closed to BIOS tasks until it restarts."""
     native.remove_service()
     folder = make_workdir(native)
     stay = 3 * TIME_FACTOR
@@ -215,15 +240,24 @@ def test_the_client_waits_for_what_it_started(native, make_workdir):
 
     late = make_workdir(native, suffix="_late")
     wait = math.ceil(3 * TIME_FACTOR)
-    patch_entry(native, late / "setup.exe", 119, TRACE_ON + client_wait(wait), late.parent)
+    patch_entry(native, late / "setup.exe", 119,
+                TRACE_ON + client_wait(wait) + b"result-key=Helper test\r\n", late.parent)
     run = native.run(f"setup.exe --helper={ms(wait + 5 * TIME_FACTOR)}", late,
-                     wait_for_lock=False)
-    assert run.exit_code == 0 and CLIENT_OK in run.messages
-    assert set(PAYLOAD) <= set(names(late))
-    assert (2, f"* processes started by {native.client_module}.exe still run after its wait: 1; "
-               "the files of this run are kept") in records(late)
-    # The helper does not hold the lock (nothing handed it on): the PC is free.
-    assert native.run("setup.exe -x", folder).exit_code == 0
+                     wait_for_lock=False, keep_restart_mark=True)
+    try:
+        # The task is not over: its helper may still be flashing.
+        assert run.exit_code == 3 and CLIENT_FAILED in run.messages
+        assert set(PAYLOAD) <= set(names(late))
+        assert (2, f"* processes started by {native.client_module}.exe still run after its "
+                   f"wait: 1; {NOT_OVER}") in records(late)
+        record = result_record(native, "Helper test")
+        assert "ExitCode    REG_DWORD    0x3" in record
+        assert "ProcessesLeft    REG_DWORD    0x1" in record
+        assert "RebootPending    REG_DWORD    0x0" in record
+        # The helper holds no lock (nothing handed it on); the restart mark closes the PC.
+        assert_turned_away_until_restart(native, folder, late)
+    finally:
+        native.restart()
 
 
 def test_client_wait_is_the_packages_choice(native, make_workdir):

@@ -205,15 +205,24 @@ PROFILE_CASES = [
 def test_profile_reader_cases(native, make_workdir):
     folder = make_workdir(native)
     shutil.copy(native.tools / "probe.exe", folder)
+    log = folder.parent / (folder.name + ".probe.stderr")
+
+    def read_profile(name):
+        """The probe's answer. A probe that printed nothing never got to run its case (seen once
+        under heavy load): it is started once more, and its exit code and Wine's words kept."""
+        for _ in range(2):
+            out = native.wine(str(folder / "probe.exe"), "profile", name, cwd=folder, log=log)
+            if out.stdout.strip():
+                return out.stdout.decode().strip()
+        return f"nothing, exit code {out.returncode}: {log.read_text(errors='replace')[-300:]}"
+
     failures = []
-    for label, xml, result, name in PROFILE_CASES:
-        (folder / "case.xml").write_bytes(xml)
-        out = native.wine(str(folder / "probe.exe"), "profile", "case.xml", cwd=folder)
-        if out.stdout.decode().strip() != f"result={result} name=[{name}]":
-            failures.append((label, out.stdout.decode().strip()))
-    out = native.wine(str(folder / "probe.exe"), "profile", "missing.xml", cwd=folder)
-    if out.stdout.decode().strip() != "result=false name=[Flash.hdr]":
-        failures.append(("missing", out.stdout.decode()))
+    for label, xml, result, name in PROFILE_CASES + [("missing", None, "false", "Flash.hdr")]:
+        if xml is not None:
+            (folder / "case.xml").write_bytes(xml)
+        answer = read_profile("case.xml" if xml is not None else "missing.xml")
+        if answer != f"result={result} name=[{name}]":
+            failures.append((label, answer))
     assert failures == []
 
 

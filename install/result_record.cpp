@@ -1,0 +1,114 @@
+#include "install/result_record.h"
+
+#include "platform/code_pages.h"
+#include "platform/registry.h"
+#include "shared/result_log.h"
+#include "shared/run_state.h"
+#include "shared/setting_text.h"
+#include "shared/trace_log.h"
+#include "shared/utc_time.h"
+
+namespace {
+
+constexpr char kExitCodeValue[] = "ExitCode";
+constexpr char kRebootPendingValue[] = "RebootPending";
+constexpr char kProcessesLeftValue[] = "ProcessesLeft";
+constexpr char kStartedValue[] = "Started";
+constexpr char kFinishedValue[] = "Finished";
+constexpr char kPackageValue[] = "Package";
+constexpr char kBitLockerSuspendedValue[] = "BitLockerSuspended";
+// Every value a run writes: none of the last run's may be read as this run's.
+constexpr const char* kRecordValues[] = {
+    kExitCodeValue, kRebootPendingValue, kProcessesLeftValue,     kStartedValue,
+    kFinishedValue, kPackageValue,       kBitLockerSuspendedValue};
+
+// The record's key, created where it is missing; its name as the trace log shows it.
+LONG CreateRecordKey(const RunInputs& run, platform::RegistryKey& key, std::string& shown) {
+    // Wide, so that the same package names the same key on every PC whatever its code pages.
+    const std::wstring subkey = platform::FromAnsi(kResultRecordParentKey) + L'\\' +
+                                WideSettingText(run.Settings.resultKey);
+    shown = "result record HKLM\\" + platform::ToAnsi(subkey);
+    // The 32-bit setup on 64-bit Windows writes where a 64-bit detection rule reads.
+    const REGSAM access = KEY_SET_VALUE | (run.Is64BitWindows ? KEY_WOW64_64KEY : 0);
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           access, nullptr, key.put(), nullptr);
+}
+
+LONG RemoveLastRunsValues(HKEY key) {
+    for (const char* name : kRecordValues) {
+        const LONG status = RegDeleteValueA(key, name);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG SetPackage(HKEY key) {
+    std::string package;
+    if (GetExecutableFileName(package) != 0) package.clear();
+    return platform::SetRegistryText(key, kPackageValue, package);
+}
+
+LONG SetBitLockerSuspended(HKEY key, const RunInputs& run, const RunOutcome& outcome) {
+    if (!run.Settings.suspendBitLocker) return ERROR_SUCCESS;
+    return platform::SetRegistryNumber(key, kBitLockerSuspendedValue,
+                                       outcome.BitLockerSuspended ? 1 : 0);
+}
+
+LONG SetOpeningValues(HKEY key, const RunInputs& run, const RunOutcome& outcome) {
+    LONG status = RemoveLastRunsValues(key);
+    if (status == ERROR_SUCCESS)
+        status = platform::SetRegistryText(key, kStartedValue, UtcNowText());
+    if (status == ERROR_SUCCESS) status = SetPackage(key);
+    if (status == ERROR_SUCCESS) status = SetBitLockerSuspended(key, run, outcome);
+    return status;
+}
+
+// The values in order, Finished last; the first failure's error, or ERROR_SUCCESS.
+LONG SetFinalValues(HKEY key, int exitCode, const RunInputs& run, const RunOutcome& outcome) {
+    LONG status = outcome.RecordOpened ? ERROR_SUCCESS : RemoveLastRunsValues(key);
+    if (status == ERROR_SUCCESS) {
+        status = platform::SetRegistryNumber(key, kExitCodeValue, static_cast<DWORD>(exitCode));
+    }
+    if (status == ERROR_SUCCESS) {
+        status =
+            platform::SetRegistryNumber(key, kRebootPendingValue, outcome.RebootPending ? 1 : 0);
+    }
+    if (status == ERROR_SUCCESS) {
+        status = platform::SetRegistryNumber(key, kProcessesLeftValue, outcome.ProcessesLeft);
+    }
+    if (status == ERROR_SUCCESS) status = SetPackage(key);
+    if (status == ERROR_SUCCESS) status = SetBitLockerSuspended(key, run, outcome);
+    if (status == ERROR_SUCCESS)
+        status = platform::SetRegistryText(key, kFinishedValue, UtcNowText());
+    return status;
+}
+
+void TraceRecordWritten(const std::string& shown, const char* what, LONG status) {
+    if (status != ERROR_SUCCESS) {
+        TraceText(shown + " not " + what + ", error " + std::to_string(status),
+                  TraceRecordType::kError);
+        return;
+    }
+    TraceText(shown + " " + what);
+}
+
+}  // namespace
+
+void OpenResultRecord(const RunInputs& run, RunOutcome& outcome) {
+    if (run.Settings.resultKey.empty()) return;
+    platform::RegistryKey key;
+    std::string shown;
+    LONG status = CreateRecordKey(run, key, shown);
+    if (status == ERROR_SUCCESS) status = SetOpeningValues(key.get(), run, outcome);
+    outcome.RecordOpened = status == ERROR_SUCCESS;
+    TraceRecordWritten(shown, "opened", status);
+}
+
+void WriteResultRecord(int exitCode, const RunInputs& run, const RunOutcome& outcome) {
+    if (run.Settings.resultKey.empty()) return;
+    platform::RegistryKey key;
+    std::string shown;
+    LONG status = CreateRecordKey(run, key, shown);
+    if (status == ERROR_SUCCESS) status = SetFinalValues(key.get(), exitCode, run, outcome);
+    TraceRecordWritten(shown, "written", status);
+}
