@@ -17,10 +17,11 @@ constexpr char kStartedValue[] = "Started";
 constexpr char kFinishedValue[] = "Finished";
 constexpr char kPackageValue[] = "Package";
 constexpr char kBitLockerSuspendedValue[] = "BitLockerSuspended";
+constexpr char kTraceLogCutValue[] = "TraceLogCut";
 // Every value a run writes: none of the last run's may be read as this run's.
 constexpr const char* kRecordValues[] = {
-    kExitCodeValue, kRebootPendingValue, kProcessesLeftValue,     kStartedValue,
-    kFinishedValue, kPackageValue,       kBitLockerSuspendedValue};
+    kExitCodeValue, kRebootPendingValue, kProcessesLeftValue,      kStartedValue,
+    kFinishedValue, kPackageValue,       kBitLockerSuspendedValue, kTraceLogCutValue};
 
 // The record's key, created where it is missing; its name as the trace log shows it.
 LONG CreateRecordKey(const RunInputs& run, platform::RegistryKey& key, std::string& shown) {
@@ -78,6 +79,9 @@ LONG SetFinalValues(HKEY key, int exitCode, const RunInputs& run, const RunOutco
     }
     if (status == ERROR_SUCCESS) status = SetPackage(key);
     if (status == ERROR_SUCCESS) status = SetBitLockerSuspended(key, run, outcome);
+    if (status == ERROR_SUCCESS && outcome.TraceLogCut) {
+        status = platform::SetRegistryNumber(key, kTraceLogCutValue, 1);
+    }
     if (status == ERROR_SUCCESS)
         status = platform::SetRegistryText(key, kFinishedValue, UtcNowText());
     return status;

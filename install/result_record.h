@@ -11,7 +11,8 @@
 void OpenResultRecord(const RunInputs& run, RunOutcome& outcome);
 
 // At the end of the run: ExitCode, RebootPending, ProcessesLeft, Package, BitLockerSuspended (when
-// the package suspends BitLocker) and, last, Finished; the last run's values go first when the
+// the package suspends BitLocker), TraceLogCut (when the trace log ended early) and, last,
+// Finished; the last run's values go first when the
 // record was not opened. In the 64-bit view on 64-bit Windows; nothing when the package has no
 // key. A failure is a trace record and changes nothing else.
 void WriteResultRecord(int exitCode, const RunInputs& run, const RunOutcome& outcome);

@@ -28,6 +28,10 @@ constexpr char kBuildFolderInfix[] = ".building-";
 constexpr char kNoRebootExitCode[] =
     "note: no --reboot-exit-code: a task that asks for a restart will report 0 and nothing "
     "restarts the PC; use --reboot-exit-code 3010";
+constexpr char kStageFolderNotAscii[] =
+    "warning: the stage folder has characters outside ASCII: a PC whose code pages cannot name "
+    "them fails the task with exit code 3 (its logs go to the folder the package was started "
+    "from)";
 constexpr char kBuildFolderSuffix[] = ".tmp";
 constexpr char kSignatureNotice[] =
     "setup-pack: the template's signature, if it had one, no longer holds: sign the package "
@@ -235,6 +239,20 @@ bool GivesSettings(const PackOptions& options) {
            options.traceArguments || options.suspendBitLocker || !options.traceLogFolder.empty() ||
            !options.resultKey.empty() || !options.clientWait.empty() ||
            !options.stageFolder.empty();
+}
+
+// Whatever gave it (an option or a settings file), a stage folder names a plain folder path.
+std::string StageFolderSettingFault(const std::string& folder) {
+    if (folder.empty()) return {};
+    const std::string fault = StageFolderNameFault(folder);
+    return fault.empty() ? fault : "stage-folder \"" + folder + "\" " + fault;
+}
+
+bool HasNonAscii(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    }
+    return false;
 }
 
 // Settings text is UTF-8, so that its names mean the same on every PC (a NUL is left to the
@@ -562,6 +580,7 @@ int BuildPackage(const PackOptions& options) {
     if (GivesSettings(options)) {
         settings = PackageSettings();
         error = SettingsFromOptions(options, settings);
+        if (error.empty()) error = StageFolderSettingFault(settings.stageFolder);
         if (!error.empty()) return Fail(error);
         AddSettingsInput(settings, inputs);
     }
@@ -588,6 +607,7 @@ int BuildPackage(const PackOptions& options) {
     if (!imageNote.empty()) Say(imageNote);
     Say("settings: " + PackageSettingsSummary(settings));
     if (settings.rebootExitCode == 0) Say(kNoRebootExitCode);
+    if (HasNonAscii(settings.stageFolder)) Say(kStageFolderNotAscii);
     Say("wrote " + options.out);
     std::puts(layout.certificateSize != 0 ? kSignatureRemoved : kSignatureNotice);
     return 0;

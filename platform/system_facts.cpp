@@ -99,6 +99,16 @@ std::string Wow64SystemDirectory() {
     return std::string(buffer, length);
 }
 
+std::wstring WideExecutableStem() {
+    wchar_t buffer[kPathBufferSize] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, kPathBufferSize);
+    if (length == 0 || length >= kPathBufferSize) return {};
+    std::wstring name(buffer, length);
+    name.erase(0, name.find_last_of(L"\\/") + 1);
+    const std::size_t dot = name.rfind(L'.');
+    return dot == std::wstring::npos ? name : name.substr(0, dot);
+}
+
 std::string ExecutablePath() {
     char buffer[kPathBufferSize] = {};
     DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);

@@ -48,6 +48,10 @@ std::string Wow64SystemDirectory();
 // component is not the name).
 std::string ExecutablePath();
 
+// This executable's file name without its extension, read in wide characters (the ANSI reading
+// gives a look-alike for a character the code page lacks); empty when the path does not fit.
+std::wstring WideExecutableStem();
+
 // Keeps DLLs planted beside the program (a download folder) from being loaded.
 void RestrictDllSearchPath();
 

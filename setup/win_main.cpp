@@ -196,6 +196,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
     }
     if (run.WriteLog) WriteResultLog(result, run);
+    outcome.TraceLogCut = traceLog.cut();
     if (!run.ExtractOnly) WriteResultRecord(result, run, outcome);
     TraceText("exit code " + std::to_string(result),
               result == kExitSuccess || result == run.Settings.rebootExitCode

@@ -104,6 +104,45 @@ bool IsUsableStageFolder(const std::string& folder) {
     return IsUsableTraceLogFolder(folder) && folder.compare(0, 2, "\\\\") != 0;
 }
 
+namespace {
+
+constexpr char kSegmentSeparator = '\\';
+constexpr char kReferenceMark = '%';
+
+bool IsDotsAndBlanks(const std::string& segment) {
+    return !segment.empty() && segment.find_first_not_of(". ") == std::string::npos;
+}
+
+// A segment that holds a '%' must be one whole %NAME% reference.
+bool HasLoosePercent(const std::string& segment) {
+    if (segment.find(kReferenceMark) == std::string::npos) return false;
+    return segment.size() < 3 || segment.front() != kReferenceMark ||
+           segment.back() != kReferenceMark ||
+           segment.find(kReferenceMark, 1) != segment.size() - 1;
+}
+
+}  // namespace
+
+std::string StageFolderNameFault(const std::string& folder) {
+    const std::size_t colon = folder.find(':');
+    const bool driveColon = colon == 1 && IsAsciiLetter(folder[0]);
+    if (colon != std::string::npos &&
+        (!driveColon || folder.find(':', colon + 1) != std::string::npos)) {
+        return "has a ':' other than the drive's (a stream, or no folder at all)";
+    }
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = folder.find(kSegmentSeparator, start);
+        const std::string segment = folder.substr(start, end - start);
+        if (IsDotsAndBlanks(segment)) return "has a segment of dots (\".\" or \"..\")";
+        if (HasLoosePercent(segment)) {
+            return "has a '%' that is not a whole %NAME% segment";
+        }
+        if (end == std::string::npos) return {};
+        start = end + 1;
+    }
+}
+
 bool IsPlainKeyName(const std::string& name) {
     return !name.empty() && SettingTextLength(name) <= kLongestResultKeyName &&
            name.find('\\') == std::string::npos && !HasControlCharacter(name) &&

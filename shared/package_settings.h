@@ -49,6 +49,12 @@ bool IsUsableTraceLogFolder(const std::string& folder);
 // never a share (the setup starts programs from it), with the trace log folder's other limits.
 bool IsUsableStageFolder(const std::string& folder);
 
+// Why a stage folder's name is not a plain folder path, or empty when it is: a ':' other than the
+// drive's, a segment of dots (and blanks) such as "." or "..", or a '%' outside a %NAME% reference
+// that is a whole segment. The builder refuses such a setting; the setup refuses it, and its
+// expansion, too (a package built before the rule, a variable's value).
+std::string StageFolderNameFault(const std::string& folder);
+
 // True for a drive path ("C:\\...") or a share ("\\\\server\\..."): a folder that does not
 // depend on the current directory or drive.
 bool IsAbsoluteFolderPath(const std::string& folder);

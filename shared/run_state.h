@@ -84,4 +84,5 @@ struct RunOutcome {
     bool BitLockerToSuspend = false;  // protection was found on before the payload was written
     bool BitLockerSuspended = false;  // this run left protection suspended for a restart
     bool RecordOpened = false;        // the result record was opened when the client module started
+    bool TraceLogCut = false;         // the trace log ended early (a full drive)
 };

@@ -16,6 +16,7 @@ namespace {
 constexpr char kExtraMark[] = "* ";
 constexpr char kFolderIgnoredFormat[] =
     "trace log folder %s ignored, error %d: the trace log is in the working directory";
+constexpr char kCutFormat[] = "* trace log cut: error %d";
 
 // UTC minus local time in minutes, daylight saving time included, as the platform reports it.
 long CurrentBiasMinutes() {
@@ -62,19 +63,30 @@ std::wstring PreparedFolder(const std::string& folder, DWORD& error) {
     return prepared;
 }
 
+// Why the last write failed; a short write that the platform reports as done (a full drive under
+// some file systems) leaves no error of its own.
+DWORD WriteError() {
+    const DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+}
+
 }  // namespace
 
 // Writes records whole or ends the log: a record cut short (a full disk) is taken back, and
-// nothing more is written, so no record is ever glued to a later one.
+// nothing more is written, so no record is ever glued to a later one; the debug output says so.
 void TraceLog::writeRecords(const std::string& records) {
     if (platform::WriteWhole(file_.get(), records.data(), static_cast<DWORD>(records.size()))) {
         size_ += static_cast<LONG>(records.size());
         return;
     }
+    const DWORD error = WriteError();
     SetFilePointer(file_.get(), size_, nullptr, FILE_BEGIN);
     SetEndOfFile(file_.get());
     file_.reset();
     collecting_ = false;
+    cut_ = true;
+    platform::DebugText(FormatText(kCutFormat, {std::to_string(static_cast<long>(error))}),
+                        platform::Severity::kWarning);
 }
 
 std::string TraceLog::record(const std::string& text, TraceRecordType type) const {
@@ -109,21 +121,18 @@ DWORD TraceLog::writeFirstRecords(const std::wstring& path) {
         pending_.clear();
         return 0;
     }
-    const DWORD error = GetLastError();
+    const DWORD error = WriteError();
     file_.reset();
     platform::RemoveOwnFile(path);
-    return error != 0 ? error : ERROR_WRITE_FAULT;
+    return error;
 }
 
-// Opens the log in the package's folder, keeping an earlier run's log as .trace.lo_ (one
-// generation, as the log viewers keep theirs), and writes the records made so far; 0 on success,
-// else the platform's error.
-DWORD TraceLog::openInFolder(const std::string& folderSetting, const std::string& executableName) {
-    DWORD error = 0;
-    const std::wstring folder = PreparedFolder(folderSetting, error);
-    if (folder.empty()) return error;
-    const std::wstring path =
-        folder + platform::FromAnsi(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
+// Creates the log at <folder><executable name>.trace.log, keeping an earlier run's log as
+// .trace.lo_ (one generation, as the log viewers keep theirs: a failed run's log outlives its
+// retry); 0 on success, else the platform's error.
+DWORD TraceLog::createKeepingEarlier(const std::wstring& folder, const std::string& executableName,
+                                     std::wstring& path) {
+    path = folder + platform::FromAnsi(TraceLogFileName(executableName, platform::IsAnsiLeadByte));
     const std::wstring kept =
         folder + platform::FromAnsi(KeptTraceLogFileName(executableName, platform::IsAnsiLeadByte));
     if (kept.size() >= kPathBufferSize || path.size() >= kPathBufferSize) {
@@ -135,7 +144,17 @@ DWORD TraceLog::openInFolder(const std::string& folderSetting, const std::string
                       std::to_string(GetLastError()),
                   TraceRecordType::kWarning);
     }
-    error = createFile(path);
+    return createFile(path);
+}
+
+// Opens the log in the package's folder and writes the records made so far; 0 on success, else
+// the platform's error.
+DWORD TraceLog::openInFolder(const std::string& folderSetting, const std::string& executableName) {
+    DWORD error = 0;
+    const std::wstring folder = PreparedFolder(folderSetting, error);
+    if (folder.empty()) return error;
+    std::wstring path;
+    error = createKeepingEarlier(folder, executableName, path);
     return error != 0 ? error : writeFirstRecords(path);
 }
 
@@ -166,8 +185,12 @@ void TraceLog::open(const RunInputs& run) {
                             {platform::ToAnsi(WideSettingText(folder)), std::to_string(error)});
     }
     // Named like the result log, in the working directory.
-    std::string path = WorkingPath(run, TraceLogFileName(executableName, platform::IsAnsiLeadByte));
-    if (path.empty() || createFile(platform::FromAnsi(path)) != 0) return;
+    if (run.WorkingDirectory.empty()) return;
+    std::wstring path;
+    if (createKeepingEarlier(platform::FromAnsi(run.WorkingDirectory) + L'\\', executableName,
+                             path) != 0) {
+        return;
+    }
     // The reason arose now, after the records made so far: it follows them, so that the times
     // never go backward.
     std::string records;

@@ -24,8 +24,8 @@ class TraceLog final : public platform::DebugTextListener {
     void start();
 
     // Opens <executable name>.trace.log in the package's trace log folder or, where that cannot
-    // be used, in the working directory, and writes what was collected; nothing when the log is
-    // off or the working directory is unresolved.
+    // be used, in the working directory, keeping an earlier one as .trace.lo_, and writes what was
+    // collected; nothing when the log is off or the working directory is unresolved.
     void open(const RunInputs& run);
 
     // Closes the log for good (before the cleanup batch is started, so that it is complete then).
@@ -33,10 +33,15 @@ class TraceLog final : public platform::DebugTextListener {
 
     void heard(const char* text, platform::Severity severity) override;
 
+    // True once a write failed (a full drive) and the log ended early.
+    bool cut() const { return cut_; }
+
   private:
     std::string record(const std::string& text, TraceRecordType type) const;
     void writeRecords(const std::string& records);
     DWORD createFile(const std::wstring& path);
+    DWORD createKeepingEarlier(const std::wstring& folder, const std::string& executableName,
+                               std::wstring& path);
     DWORD writeFirstRecords(const std::wstring& path);
     DWORD openInFolder(const std::string& folderSetting, const std::string& executableName);
 
@@ -46,6 +51,7 @@ class TraceLog final : public platform::DebugTextListener {
     std::string pending_;  // records made before the file could be opened
     platform::FileHandle file_;
     LONG size_ = 0;  // bytes of whole records in the file
+    bool cut_ = false;
 };
 
 // Adds a record of what the debug output does not show; marked with "* ".

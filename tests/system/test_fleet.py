@@ -13,7 +13,7 @@ import pytest
 from cabinet import Entry, write_cabinet
 from conftest import (TIME_FACTOR, WINE_LOADERS, Run, leaves_restart_mark, patch_entry, small_drive,
                       wait_for_batch)
-from test_deployment import comparable, read_trace
+from test_deployment import comparable, query_record, read_trace
 from test_driver import expected_log
 from test_hostile import WESTERN
 from test_install import PAYLOAD, names
@@ -161,6 +161,28 @@ def test_image_too_big_for_the_disk(native, make_workdir):
         assert extracted.exit_code == 2
         assert "Flash.hdr" not in names(folder)
         assert (folder / "setup.log").read_bytes() == expected_log(2)
+
+
+def test_a_trace_log_cut_by_a_full_drive_says_so(native, make_workdir):
+    """The trace log's drive fills during the run: the log keeps whole records up to there, the
+    debug output says it was cut, and so does the result record; the run goes on."""
+    folder = make_workdir(native)
+    key = f"cut {native.name}"
+    view = ["/reg:64"] if native.windows64 else []
+    native.wine("reg", "delete", rf"HKLM\SOFTWARE\Corvane\BIOS task package\{key}", "/f", *view)
+    settings = b"trace-log-folder=Q:\\w\r\nresult-key=" + key.encode() + b"\r\n"
+    patch_entry(native, folder / "setup.exe", 119, settings, folder.parent)
+    with small_drive(native, "4k") as drive:
+        run = native.run("setup.exe", folder)
+        assert run.exit_code == 0, run.report()
+        # Wine reports the full drive as a short write (29, a write fault); Windows as 112.
+        assert [m for m in run.messages if m.startswith("* trace log cut: ")] in \
+            (["* trace log cut: error 29"], ["* trace log cut: error 112"])
+        texts = [text for _, text in read_trace(drive / "setup.trace.log")]
+        assert texts and (drive / "setup.trace.log").stat().st_size <= PAGE
+    record = query_record(native, key)
+    assert record["TraceLogCut"] == "0x1" and record["ExitCode"] == "0x0"
+    assert wait_for_batch(folder)
 
 
 def test_cabinet_entry_too_big_for_the_disk(native, make_workdir):

@@ -129,6 +129,12 @@ BAD_BUILDS = [
      "--stage-folder must be a folder on a local drive"),
     ("stage folder relative", {}, ["+", "--stage-folder", "Stage"],
      "--stage-folder must be a folder on a local drive"),
+    ("stage folder with a stream", {}, ["+", "--stage-folder", "C:\\Stage:ads"],
+     "stage-folder \"C:\\Stage:ads\" has a ':' other than the drive's"),
+    ("stage folder with dot segments", {}, ["+", "--stage-folder", "C:\\Stage\\..\\..\\windows"],
+     "has a segment of dots"),
+    ("stage folder with a partial variable", {}, ["+", "--stage-folder", "C:\\x%PATH%y"],
+     "has a '%' that is not a whole %NAME% segment"),
     ("UTF-16 settings", {"s.txt": "\ufeffresult-key=A01\r\n".encode("utf-16-le")},
      ["+", "--settings", "s.txt"], "s.txt is UTF-16 text: save it as UTF-8"),
 ]

@@ -5,13 +5,15 @@ it."""
 
 import contextlib
 import os
+import shutil
 import stat
 import time
 
 import pytest
 
-from conftest import TIME_FACTOR, wait_for_batch
-from test_deployment import build_package
+from conftest import TIME_FACTOR, Run, patch_entry, wait_for_batch
+from test_deployment import DATA_PROFILE, build_package, read_records
+from test_hostile import WESTERN
 from test_install import names
 
 # The stage folder comes from a variable, so that every test has its own.
@@ -107,6 +109,8 @@ def test_staged_files_stay_there_for_a_pending_restart(native, staged_package):
 @pytest.mark.parametrize("case", ["stage folder writable by others",
                                   "package folder writable by others",
                                   "package folder is a file", "package folder is a link",
+                                  "folder above writable by others", "folder above is a link",
+                                  "a stream", "dot segments", "partial variable",
                                   "relative", "share", "undefined variable", "removable drive"])
 def test_unsafe_or_unusable_stage_folder_fails_before_anything_is_written(native, staged_package,
                                                                           case):
@@ -130,6 +134,30 @@ def test_unsafe_or_unusable_stage_folder_fails_before_anything_is_written(native
         (base / "elsewhere").mkdir(mode=0o750)
         (stage / "task").symlink_to(base / "elsewhere")
         why = "it is a link"
+    elif case == "folder above writable by others":
+        # Short, so that the whole debug text is seen (Wine cuts a long one).
+        pub = native.drive_c / f"pub-{native.name}"
+        shutil.rmtree(pub, ignore_errors=True)
+        pub.mkdir()
+        os.chmod(pub, 0o777)
+        env, stage = {"SETUP_TEST_STAGE": native.win_path(pub)}, pub / "BiosTasks"
+        why = (f"the folder {native.win_path(pub)} above it: S-1-1-0 may remove or replace it or "
+               "what it holds")
+    elif case == "folder above is a link":
+        (base / "real").mkdir(mode=0o750)
+        (base / "linked").symlink_to(base / "real")
+        env = {"SETUP_TEST_STAGE": native.win_path(base) + "\\linked"}
+        stage = base / "real" / "BiosTasks"
+        why = f"the folder {native.win_path(base)}\\linked above it: it is a link"
+    elif case in ("a stream", "dot segments"):
+        env = {"SETUP_TEST_STAGE": {"a stream": "C:\\Stage:ads",
+                                    "dot segments": native.win_path(base) + "\\..\\..\\w"}[case]}
+        why = {"a stream": "its name has a ':' other than the drive's (a stream, or no folder at all)",
+               "dot segments": "its name has a segment of dots (\".\" or \"..\")"}[case]
+    elif case == "partial variable":
+        # A package built before the builder refused such a name.
+        patch_entry(native, run_dir / "task.exe", 119, b"stage-folder=C:\\a%PATH%b\r\n", base)
+        why = "its name has a '%' that is not a whole %NAME% segment"
     elif case == "removable drive":
         env = {"SETUP_TEST_STAGE": "R:\\"}
         why = "it is not on a local fixed drive (drive type 5)"
@@ -152,3 +180,61 @@ def test_unsafe_or_unusable_stage_folder_fails_before_anything_is_written(native
     assert names(run_dir) == ["task.exe"]
     after = sorted(p.name for p in stage.rglob("*")) if stage.exists() else None
     assert after == before
+
+
+def test_an_unusable_stage_folder_leaves_its_logs_where_the_package_started(native, make_workdir):
+    """A stage folder this PC's code pages cannot name (the builder warns of it): exit 3 with
+    nothing made there, and the result and trace logs where the package was started."""
+    native.use_locale(WESTERN)
+    base = make_workdir(native)
+    shutil.copy(native.setup_exe, base / "template.exe")
+    (base / "profile.xml").write_bytes(DATA_PROFILE)
+    stage = base / "Mise à jour Łódź"
+    built = native.wine(str(native.pack_exe), "build", "--template", "template.exe", "--profile",
+                        "profile.xml", "--stage-folder", native.win_path(base) + "\\" + stage.name,
+                        "--trace-log", "--out", "task.exe", cwd=base, env=WESTERN)
+    assert built.returncode == 0
+    assert b"setup-pack: warning: the stage folder has characters outside ASCII" in built.stdout
+    run_dir = base / "pkgdir"
+    run_dir.mkdir()
+    shutil.copy(base / "task.exe", run_dir / "task.exe")
+    run = native.run("task.exe -l", run_dir, env=WESTERN)
+    assert run.exit_code == 3, run.report()
+    assert refusal(run).endswith(": it has no exact name in the system code pages; nothing "
+                                 "written, exit code 3.")
+    assert not stage.exists()
+    assert names(run_dir) == ["task.exe", "task.log", "task.trace.log"]
+    traced = [m["text"] for m in read_records(run_dir / "task.trace.log")]
+    assert any(t.startswith("EnterStageFolder: Stage folder ") for t in traced), traced
+
+
+def test_a_package_name_without_an_exact_form_gets_no_look_alike_folder(native, staged_package):
+    """ＡＢ.exe (full-width letters) is not AB.exe: started by its wide name, it fails before
+    anything is made, where best fit would have used another package's folder."""
+    native.use_locale(WESTERN)
+    base, run_dir, stage = staged_package(native)
+    (run_dir / "task.exe").rename(run_dir / "ＡＢ.exe")
+    log = base / "wide.stderr"
+    env = dict(stage_env(native, base), WINEDEBUG="-all,warn+debugstr", **WESTERN)
+    proc = native.wine(str(run_dir / "ＡＢ.exe"), cwd=run_dir, env=env, log=log)
+    run = Run(proc.returncode, log.read_text(errors="replace"))
+    assert run.exit_code == 3, run.report()
+    assert refusal(run).endswith(": the package's name has no exact name in the system code "
+                                 "pages; nothing written, exit code 3.")
+    assert not (stage / "AB").exists() and names(run_dir) == ["ＡＢ.exe"]
+
+
+def test_a_retry_keeps_the_failed_runs_trace_log(native, staged_package):
+    """One generation: the failed run's trace log stays as .trace.lo_ beside its retry's."""
+    native.remove_service()
+    base, run_dir, stage = staged_package(native, "--trace-log")
+    env = stage_env(native, base)
+    assert native.run("task.exe --exit=2", run_dir, env=env).exit_code == 3
+    own = stage / "task"
+    assert wait_for_batch(own)
+    assert native.run("task.exe", run_dir, env=env).exit_code == 0
+    assert wait_for_batch(own)
+    assert names(own) == ["task.trace.lo_", "task.trace.log"]
+    last = [m["text"] for m in read_records(own / "task.trace.log")]
+    earlier = [m["text"] for m in read_records(own / "task.trace.lo_")]
+    assert "* exit code 0" in last and "* exit code 3" in earlier

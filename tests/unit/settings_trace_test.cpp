@@ -193,6 +193,16 @@ TEST(PackageSettings, TraceLogFolderAndResultKey) {
     for (const char* folder : {"\\\\srv\\stage", "Stage", "", "C:\\a*b"}) {
         EXPECT_FALSE(IsUsableStageFolder(folder)) << folder;
     }
+    // Only a plain folder path: no stream, no segment of dots, no '%' but whole %NAME% segments.
+    for (const char* folder : {"C:\\Stage", "%ProgramData%\\BiosTasks", "d:\\", "C:\\%X%\\y",
+                               "C:\\a.b\\c.", "C:\\x\\"}) {
+        EXPECT_EQ(StageFolderNameFault(folder), "") << folder;
+    }
+    for (const char* folder :
+         {"C:\\Stage:ads", "C:\\Stage\\..\\..\\windows", "C:\\.\\x", "C:\\a\\. .", "C:\\a%PATH%b",
+          "%ProgramData%x\\y", "C:\\%", "C:\\%A%%B%", "%A%:\\x", "C:\\%%\\x"}) {
+        EXPECT_NE(StageFolderNameFault(folder), "") << folder;
+    }
     PackageSettings staged;
     ASSERT_TRUE(ParsePackageSettings("stage-folder=%ProgramData%\\BiosTasks\r\n", staged, fault));
     EXPECT_EQ(PackageSettingsSummary(staged), "stage-folder=\"%ProgramData%\\BiosTasks\"");

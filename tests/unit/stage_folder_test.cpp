@@ -63,6 +63,25 @@ TEST(UnsafeFolderReason, OnlyAdministratorsMayChangeTheFolderOrWhatItHolds) {
     for (const FolderCase& c : cases) {
         EXPECT_EQ(UnsafeFolderReason(c.access, kRunner), c.reason) << c.what;
     }
+    // Above the stage folder only removing, renaming or replacing what it holds is a danger:
+    // users may add folders in C:\ and %ProgramData%.
+    const FolderCase ancestors[] = {
+        {"users may add files and folders (%ProgramData%)",
+         With(AdminOnly(), {true, kUsers, 0x2 | 0x4 | 0x10 | 0x100, false}), ""},
+        {"the installer's own, as the drive's root", AdminOnly(kTrustedInstaller), ""},
+        {"users may change what is made inside (checked there)",
+         With(AdminOnly(), {true, kUsers, kFullControl, true}), ""},
+        {"owned by a user", AdminOnly(kUsers), "it is owned by S-1-5-32-545"},
+        {"everyone may delete entries", With(AdminOnly(), {true, kEveryone, 0x40, false}),
+         "S-1-1-0 may remove or replace it or what it holds"},
+        {"users may change the access list", With(AdminOnly(), {true, kUsers, 0x40000, false}),
+         "S-1-5-32-545 may remove or replace it or what it holds"},
+        {"users have full control", With(AdminOnly(), {true, kUsers, kFullControl, false}),
+         "S-1-5-32-545 may remove or replace it or what it holds"},
+    };
+    for (const FolderCase& c : ancestors) {
+        EXPECT_EQ(UnsafeAncestorReason(c.access, kRunner), c.reason) << c.what;
+    }
     // Without a known running account, only the system and the administrators are trusted.
     EXPECT_EQ(UnsafeFolderReason(AdminOnly(kRunner), ""), std::string("it is owned by ") + kRunner);
 }
