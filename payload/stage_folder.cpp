@@ -75,18 +75,24 @@ std::vector<std::wstring> FoldersAbove(const std::wstring& stageFolder) {
     return folders;
 }
 
+// True when `name` has an exact form in the ANSI and the OEM code pages, as the working
+// directory must.
+bool NamedExactly(const std::wstring& name) {
+    std::string ansi;
+    std::string oem;
+    return platform::ToAnsiExactly(name, ansi) && platform::ToOemExactly(name, oem);
+}
+
 // <stage folder>\<package name without extension>, from the executable's name read in wide
 // characters: empty, with `why` set, when it is unknown or has no exact name in the system's code
 // pages (a look-alike would be another package's folder).
 std::wstring PackageFolderIn(const std::wstring& stageFolder, std::string& why) {
     const std::wstring stem = platform::WideExecutableStem();
-    std::string ansi;
-    std::string oem;
     if (stem.empty()) {
         why = "the package's name is unknown";
         return {};
     }
-    if (!platform::ToAnsiExactly(stem, ansi) || !platform::ToOemExactly(stem, oem)) {
+    if (!NamedExactly(stem)) {
         why = "the package's name has no exact name in the system code pages";
         return {};
     }
@@ -162,10 +168,7 @@ bool EnterStageFolder(RunInputs& run) {
     if (packageFolder.empty()) return Refuse(stageFolder, why);
     // The working directory's rule, checked before anything is made: a folder without an exact
     // name could not be used after all.
-    std::string ansi;
-    std::string oem;
-    if (!platform::ToAnsiExactly(packageFolder, ansi) ||
-        !platform::ToOemExactly(packageFolder, oem)) {
+    if (!NamedExactly(packageFolder)) {
         return Refuse(stageFolder, "it has no exact name in the system code pages");
     }
     std::vector<std::wstring> made;

@@ -456,6 +456,22 @@ def wait_for_batch(folder, seconds=BATCH_WAIT_SECONDS):
     return not batch.exists()
 
 
+def processes_in_prefix(target, needle):
+    """The Unix processes of the target's prefix whose command line holds `needle` (bytes)."""
+    found = []
+    for entry in os.scandir("/proc"):
+        if not entry.name.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry.name}/cmdline", "rb") as f:
+                command_line = f.read()
+        except OSError:
+            continue
+        if needle in command_line and runs_in_prefix(entry.name, target.path):
+            found.append((int(entry.name), command_line))
+    return found
+
+
 def runs_in_prefix(pid, prefix_path):
     """Whether a process belongs to the Wine prefix at `prefix_path`: another run of the suite,
     with a Wine root of its own, may run beside this one on the same machine."""

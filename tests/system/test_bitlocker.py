@@ -2,12 +2,11 @@
 the package's choice. The platform's tool is stood in for by manage-bde.exe of the test tools in
 the prefix's system folders; it answers each verb with the exit code the test chooses."""
 
-import os
 import shutil
 
 import pytest
 
-from conftest import CAN_RUN_32BIT, FLAVOURS, TIME_FACTOR, runs_in_prefix, wait_for_batch
+from conftest import CAN_RUN_32BIT, FLAVOURS, TIME_FACTOR, processes_in_prefix, wait_for_batch
 from test_deployment import build_package, query_record, read_records
 from test_fleet import Background
 from test_install import client_wait, names
@@ -90,18 +89,6 @@ def traced(run_dir, record_type=None):
             if record_type is None or m["type"] == record_type]
 
 
-def tools_running(target):
-    return [entry.name for entry in os.scandir("/proc") if entry.name.isdigit() and
-            b"manage-bde" in read_command_line(entry.name) and
-            runs_in_prefix(entry.name, target.path)]
-
-
-def read_command_line(pid):
-    try:
-        with open(f"/proc/{pid}/cmdline", "rb") as f:
-            return f.read()
-    except OSError:
-        return b""
 
 
 def test_protection_off_is_left_alone_and_the_setting_is_off_by_default(prefix, make_workdir,
@@ -198,7 +185,7 @@ def test_a_suspension_that_hangs_is_ended_and_undone(native, make_workdir, bitlo
     assert "manage-bde hangs: disable" in run.all_messages
     assert ("fn_Install: BitLocker protection could not be suspended, client module not "
             "started.") in run.messages
-    assert tools_running(native) == []
+    assert processes_in_prefix(native, b"manage-bde") == []
     acted = hangs == "after it has acted"
     # The hung call gives no answer; then the status again, and the resumption where it acted.
     assert [arguments for _, arguments, _ in tool_calls(run)] == \

@@ -11,7 +11,7 @@ import time
 
 from cabinet import Entry, write_cabinet
 from conftest import (RESTART_PENDING, TIME_FACTOR, WINE_LOADERS, make_target, patch_entry,
-                      runs_in_prefix, wait_for_batch)
+                      processes_in_prefix, wait_for_batch)
 from test_deployment import DATA_PROFILE, read_records
 from test_fleet import BUSY, Background
 from test_install import PAYLOAD, client_wait, names
@@ -133,17 +133,9 @@ def find_batch_process(target, seconds):
     has started it."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
-        for entry in os.scandir("/proc"):
-            if not entry.name.isdigit():
-                continue
-            try:
-                with open(f"/proc/{entry.name}/cmdline", "rb") as f:
-                    command_line = f.read()
-            except OSError:
-                continue
-            if (b"delzrph.bat" in command_line and command_line.startswith(b"cmd.exe") and
-                    runs_in_prefix(entry.name, target.path)):
-                return int(entry.name)
+        for pid, command_line in processes_in_prefix(target, b"delzrph.bat"):
+            if command_line.startswith(b"cmd.exe"):
+                return pid
     return None
 
 
