@@ -61,6 +61,8 @@ NATIVE = ["setup32-win32", "setup64-win64"]
 
 # The volatile key of a PC that waits for the restart a BIOS task asked for.
 RESTART_MARK = "HKLM\\SOFTWARE\\Corvane\\BIOS task restart pending"
+RESULT_RECORDS = "HKLM\\SOFTWARE\\Corvane\\BIOS task package"
+REG_KEY_MISSING = b"Unable to find the specified registry key"
 RESTART_PENDING = "WinMain: A restart is pending for BIOS task package"
 TASK_NOT_OVER = "fn_Install: Task not over, processes still running: "
 DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugString[AW] "(.*)"(\.\.\.)?$')
@@ -190,13 +192,33 @@ class Prefix:
         full_env = dict(self.env)
         full_env.update(env or {})
         # Files, not pipes: a child that outlives the run keeps inherited descriptors open.
-        with open(log or os.devnull, "wb") as err, tempfile.TemporaryFile() as out:
+        with contextlib.ExitStack() as files:
+            err = files.enter_context(open(log, "wb") if log else tempfile.TemporaryFile())
+            out = files.enter_context(tempfile.TemporaryFile())
             proc = subprocess.run(self.command(WINE_LOADERS[self.arch], *args), cwd=cwd, env=full_env,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                   timeout=timeout)
             out.seek(0)
             proc.stdout = out.read()
+            if not log:
+                err.seek(0)
+                proc.stderr = err.read()
         return proc
+
+    def registry_values(self, key):
+        """The values of an HKLM key as `reg query` shows them (in the 64-bit view on 64-bit
+        Windows), or None where the key is missing. A `reg` that fails for another reason (it
+        has, rarely, under load) is asked once more, then the failure is the test's."""
+        view = ["/reg:64"] if self.arch == "win64" else []
+        for _ in range(2):
+            proc = self.wine("reg", "query", key, *view)
+            if proc.returncode == 0:
+                out = proc.stdout.decode(errors="replace")
+                return dict(re.findall(r"^\s+(\w+)\s+REG_\w+\s+(.*?)\s*$", out, re.M))
+            if REG_KEY_MISSING in proc.stdout + proc.stderr:  # Wine's reg says it on stdout
+                return None
+        raise AssertionError(f"reg query {key} failed twice: exit code {proc.returncode}, "
+                             f"{proc.stdout + proc.stderr!r}")
 
     def run_exactly(self, launcher, command_line, cwd, env=None, timeout=300, log=None):
         """Starts `command_line` exactly through `launcher`, with cwd as current directory, and
@@ -244,12 +266,7 @@ class Prefix:
 
     def restart_mark(self):
         """The values of the restart mark, or None when the PC waits for no restart."""
-        args = ["reg", "query", RESTART_MARK] + (["/reg:64"] if self.arch == "win64" else [])
-        proc = self.wine(*args)
-        if proc.returncode != 0:
-            return None
-        out = proc.stdout.decode(errors="replace")
-        return dict(re.findall(r"^\s+(\w+)\s+REG_SZ\s+(.*?)\r?$", out, re.M))
+        return self.registry_values(RESTART_MARK)
 
 
 TEST_USER = "setuptest"

@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from conftest import patch_entry, small_drive, wait_for_batch
+from conftest import RESULT_RECORDS, patch_entry, small_drive, wait_for_batch
 from test_driver import expected_log
 from test_install import names
 
@@ -310,11 +310,8 @@ def test_unusable_trace_log_folder_falls_back_to_the_working_directory(native, m
     assert times == sorted(times)
 
 def query_record(target, key):
-    """The values of the record as `reg query` shows them, in the 64-bit view where there is one."""
-    view = ["/reg:64"] if target.windows64 else []
-    out = target.wine("reg", "query", rf"HKLM\SOFTWARE\Corvane\BIOS task package\{key}",
-                      *view).stdout.decode(errors="replace")
-    return dict(re.findall(r"^\s+(\w+)\s+REG_\w+\s+(.*?)\s*$", out, re.M))
+    """The record's values, in the 64-bit view where there is one; {} where it is missing."""
+    return target.registry_values(f"{RESULT_RECORDS}\\{key}") or {}
 
 
 def test_result_record_for_detection_rules(prefix, make_workdir):

@@ -12,7 +12,7 @@ import time
 from cabinet import Entry, write_cabinet
 from conftest import (RESTART_PENDING, TIME_FACTOR, WINE_LOADERS, make_target, patch_entry,
                       processes_in_prefix, wait_for_batch)
-from test_deployment import DATA_PROFILE, read_records
+from test_deployment import DATA_PROFILE, query_record, read_records
 from test_fleet import BUSY, Background
 from test_install import PAYLOAD, client_wait, names
 
@@ -243,10 +243,9 @@ def test_the_client_waits_for_what_it_started(native, make_workdir):
         assert set(PAYLOAD) <= set(names(late))
         assert (2, f"* processes started by {native.client_module}.exe still run after its "
                    f"wait: 1; {NOT_OVER}") in records(late)
-        record = result_record(native, "Helper test")
-        assert "ExitCode    REG_DWORD    0x3" in record
-        assert "ProcessesLeft    REG_DWORD    0x1" in record
-        assert "RebootPending    REG_DWORD    0x0" in record
+        record = query_record(native, "Helper test")
+        assert (record["ExitCode"], record["ProcessesLeft"], record["RebootPending"]) == \
+            ("0x3", "0x1", "0x0")
         # The helper holds no lock (nothing handed it on); the restart mark closes the PC.
         assert_turned_away_until_restart(native, folder, late)
     finally:
@@ -296,19 +295,13 @@ def test_a_pending_restart_closes_the_pc_to_bios_tasks(native, make_workdir):
             assert turned.exit_code == 1618, command_line
             assert turned.all_messages == [refusal]
         assert names(first) == kept and names(other) == ["setup.exe"]
-        record = result_record(native, "Lock test")
-        assert "RebootPending    REG_DWORD    0x1" in record
+        assert query_record(native, "Lock test")["RebootPending"] == "0x1"
     finally:
         native.restart()
     assert native.restart_mark() is None
     run = native.run("setup.exe", first)
     assert run.exit_code == 0
     assert names(first) == ["setup.exe"]
-
-
-def result_record(target, key):
-    args = ["reg", "query", f"HKLM\\SOFTWARE\\Corvane\\BIOS task package\\{key}"]
-    return target.wine(*args, *(["/reg:64"] if target.windows64 else [])).stdout.decode()
 
 
 def test_a_restart_mark_is_seen_by_both_flavours(wow64, make_workdir, request):
