@@ -41,6 +41,7 @@ add_subdirectory(kit)
 add_library(setup_core STATIC
   ${SETUP_PORTABLE_SOURCES}
   setup/command_line_options_process.cpp
+  setup/pc_check.cpp
   shared/result_log.cpp
   shared/trace_log.cpp
   payload/payload_store.cpp

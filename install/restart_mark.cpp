@@ -18,22 +18,14 @@ constexpr char kReasonValue[] = "Reason";
 constexpr char kRestartAsked[] = "the client module asked for a restart";
 constexpr char kTaskNotOverFormat[] =
     "the task was not over when the setup ended: processes still running: %s";
-constexpr DWORD kLongestValue = 1024;
 
 REGSAM View(bool windows64) {
     return windows64 ? KEY_WOW64_64KEY : 0;
 }
 
 std::string ReadText(HKEY key, const char* name) {
-    char buffer[kLongestValue] = {};
-    DWORD size = sizeof buffer - 1;
-    DWORD type = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return {};
-    }
-    return std::string(buffer, strnlen(buffer, size));
+    std::string text;
+    return platform::ReadRegistryText(key, name, text) ? text : std::string();
 }
 
 // The mark's key, created volatile below a parent made lasting first: a volatile parent would
@@ -58,8 +50,7 @@ std::string RestartReason(const RunOutcome& outcome) {
 
 bool FindRestartMark(bool windows64, RestartMark& mark) {
     platform::RegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRestartMarkKey, 0, KEY_QUERY_VALUE | View(windows64),
-                      key.put()) != ERROR_SUCCESS) {
+    if (platform::OpenMachineKeyToRead(kRestartMarkKey, View(windows64), key) != ERROR_SUCCESS) {
         return false;
     }
     mark.package = ReadText(key.get(), kPackageValue);

@@ -18,10 +18,14 @@ constexpr char kFinishedValue[] = "Finished";
 constexpr char kPackageValue[] = "Package";
 constexpr char kBitLockerSuspendedValue[] = "BitLockerSuspended";
 constexpr char kTraceLogCutValue[] = "TraceLogCut";
+constexpr char kModelValue[] = "Model";
+constexpr char kAlreadyCurrentValue[] = "AlreadyCurrent";
+constexpr char kBiosVersionBeforeValue[] = "BIOSVersionBefore";
 // Every value a run writes: none of the last run's may be read as this run's.
 constexpr const char* kRecordValues[] = {
-    kExitCodeValue, kRebootPendingValue, kProcessesLeftValue,      kStartedValue,
-    kFinishedValue, kPackageValue,       kBitLockerSuspendedValue, kTraceLogCutValue};
+    kExitCodeValue, kRebootPendingValue,  kProcessesLeftValue,      kStartedValue,
+    kFinishedValue, kPackageValue,        kBitLockerSuspendedValue, kTraceLogCutValue,
+    kModelValue,    kAlreadyCurrentValue, kBiosVersionBeforeValue};
 
 // The record's key, created where it is missing; its name as the trace log shows it.
 LONG CreateRecordKey(const RunInputs& run, platform::RegistryKey& key, std::string& shown) {
@@ -55,12 +59,30 @@ LONG SetBitLockerSuspended(HKEY key, const RunInputs& run, const RunOutcome& out
                                        outcome.BitLockerSuspended ? 1 : 0);
 }
 
+// What the package's models and BIOS version were compared with, and what came of it.
+LONG SetPcValues(HKEY key, const RunInputs& run, const RunOutcome& outcome) {
+    const PackageSettings& settings = run.Settings;
+    LONG status = ERROR_SUCCESS;
+    if (!settings.models.empty()) {
+        status = platform::SetRegistryText(key, kModelValue, run.Pc.productName.text);
+    }
+    if (status == ERROR_SUCCESS && !settings.biosVersion.empty()) {
+        status = platform::SetRegistryNumber(key, kAlreadyCurrentValue, outcome.AlreadyCurrent);
+    }
+    const bool compared = !settings.models.empty() || !settings.biosVersion.empty();
+    if (status == ERROR_SUCCESS && compared && run.Pc.biosVersion.read) {
+        status = platform::SetRegistryText(key, kBiosVersionBeforeValue, run.Pc.biosVersion.text);
+    }
+    return status;
+}
+
 LONG SetOpeningValues(HKEY key, const RunInputs& run, const RunOutcome& outcome) {
     LONG status = RemoveLastRunsValues(key);
     if (status == ERROR_SUCCESS)
         status = platform::SetRegistryText(key, kStartedValue, UtcNowText());
     if (status == ERROR_SUCCESS) status = SetPackage(key);
     if (status == ERROR_SUCCESS) status = SetBitLockerSuspended(key, run, outcome);
+    if (status == ERROR_SUCCESS) status = SetPcValues(key, run, outcome);
     return status;
 }
 
@@ -79,6 +101,7 @@ LONG SetFinalValues(HKEY key, int exitCode, const RunInputs& run, const RunOutco
     }
     if (status == ERROR_SUCCESS) status = SetPackage(key);
     if (status == ERROR_SUCCESS) status = SetBitLockerSuspended(key, run, outcome);
+    if (status == ERROR_SUCCESS) status = SetPcValues(key, run, outcome);
     if (status == ERROR_SUCCESS && outcome.TraceLogCut) {
         status = platform::SetRegistryNumber(key, kTraceLogCutValue, 1);
     }

@@ -6,7 +6,8 @@ const char kPackUsage[] =
     "                        [--settings FILE] [--reboot-exit-code N] [--trace-log]\n"
     "                        [--trace-arguments] [--trace-log-folder DIR] [--result-key NAME]\n"
     "                        [--client-wait SECONDS] [--stage-folder DIR]\n"
-    "                        [--suspend-bitlocker] --out TASK.exe\n"
+    "                        [--suspend-bitlocker] [--model NAME]... [--bios-version TEXT]\n"
+    "                        --out TASK.exe\n"
     "       setup-pack list TASK.exe\n"
     "       setup-pack --help\n";
 
@@ -37,6 +38,11 @@ const char kPackHelp[] =
     "  --suspend-bitlocker      suspend BitLocker protection of the system drive for the one\n"
     "                           restart the task needs, right before the client module runs\n"
     "                           (Windows 8 and later; resumed at once when no restart follows)\n"
+    "  --model NAME             a PC model the package is for, once a model (at most 32): the\n"
+    "                           firmware's SystemProductName, SystemSKU or BaseBoardProduct;\n"
+    "                           any other PC ends with exit code 1, nothing written\n"
+    "  --bios-version TEXT      the firmware's BIOSVersion after the task (as the PC shows it,\n"
+    "                           inner blanks kept): a PC that has it ends with 0, nothing run\n"
     "  --out TASK.exe           the package; replaced only by a complete, checked one\n"
     "\n"
     "setup-pack list TASK.exe   every entry with its size and SHA-256, the signature, the\n"
@@ -71,6 +77,7 @@ constexpr BuildOption kBuildOptions[] = {
     {"--result-key", &PackOptions::resultKey},
     {"--client-wait", &PackOptions::clientWait},
     {"--stage-folder", &PackOptions::stageFolder},
+    {"--bios-version", &PackOptions::biosVersion},
     {"--out", &PackOptions::out},
 };
 struct FlagOption {
@@ -84,6 +91,9 @@ constexpr FlagOption kFlagOptions[] = {
     {"--trace-arguments", &PackOptions::traceArguments},
     {"--suspend-bitlocker", &PackOptions::suspendBitLocker},
 };
+
+// The one option given once a value.
+constexpr char kModelOption[] = "--model";
 
 const FlagOption* FindFlag(const std::string& name) {
     for (const FlagOption& flag : kFlagOptions) {
@@ -102,6 +112,15 @@ bool ParseBuild(const std::vector<std::string>& args, PackOptions& options, std:
             }
             options.*flag->field = true;
             ++i;
+            continue;
+        }
+        if (args[i] == kModelOption) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = args[i] + " needs a value";
+                return false;
+            }
+            options.models.push_back(args[i + 1]);
+            i += 2;
             continue;
         }
         const BuildOption* known = nullptr;

@@ -22,7 +22,9 @@ struct PackOptions {
     bool traceLog = false;
     bool traceArguments = false;  // the trace log shows the caller's arguments in full
     bool suspendBitLocker = false;
-    std::string listed;  // the package of "list"
+    std::vector<std::string> models;  // --model, once a model; checked when the package is built
+    std::string biosVersion;          // checked when the package is built
+    std::string listed;               // the package of "list"
 };
 
 // Parses the arguments after the program name; false with `error` set when they are wrong.

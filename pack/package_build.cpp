@@ -238,7 +238,7 @@ bool GivesSettings(const PackOptions& options) {
     return !options.settings.empty() || !options.rebootExitCode.empty() || options.traceLog ||
            options.traceArguments || options.suspendBitLocker || !options.traceLogFolder.empty() ||
            !options.resultKey.empty() || !options.clientWait.empty() ||
-           !options.stageFolder.empty();
+           !options.stageFolder.empty() || !options.models.empty() || !options.biosVersion.empty();
 }
 
 // Whatever gave it (an option or a settings file), a stage folder names a plain folder path.
@@ -304,6 +304,37 @@ std::string FolderFromOption(const char* option, const char* key, const std::str
     return {};
 }
 
+// The models the command line names, each a firmware name.
+std::string ModelsFromOptions(const std::vector<std::string>& given, PackageSettings& settings) {
+    if (!settings.models.empty()) return std::string(kModelsKey) + " given twice";
+    if (given.size() > kMostModels) {
+        return "--model given " + std::to_string(given.size()) + " times: at most " +
+               std::to_string(kMostModels) + " models";
+    }
+    for (const std::string& model : given) {
+        if (HasBlankAround(model)) return BlankAroundFault("--model", model);
+        if (!IsModelName(model)) {
+            return "--model must be a name of 1 to " + std::to_string(kLongestModelName) +
+                   " printable ASCII characters without ';', not \"" + model + "\"";
+        }
+    }
+    for (const std::string& model : given) {
+        settings.models += (settings.models.empty() ? "" : std::string(1, kModelSeparator)) + model;
+    }
+    return {};
+}
+
+std::string BiosVersionFromOption(const std::string& given, PackageSettings& settings) {
+    if (!settings.biosVersion.empty()) return std::string(kBiosVersionKey) + " given twice";
+    if (HasBlankAround(given)) return BlankAroundFault("--bios-version", given);
+    if (!IsFirmwareText(given, kLongestBiosVersion)) {
+        return "--bios-version must be 1 to " + std::to_string(kLongestBiosVersion) +
+               " printable ASCII characters, not \"" + given + "\"";
+    }
+    settings.biosVersion = given;
+    return {};
+}
+
 // The settings the command line asks for; they replace the template's as a whole.
 std::string SettingsFromOptions(const PackOptions& options, PackageSettings& settings) {
     if (!options.settings.empty()) {
@@ -361,11 +392,17 @@ std::string SettingsFromOptions(const PackOptions& options, PackageSettings& set
         }
     }
     if (!options.stageFolder.empty()) {
-        return FolderFromOption("--stage-folder", kStageFolderKey, options.stageFolder,
-                                IsUsableStageFolder(options.stageFolder),
-                                "a folder on a local drive (\"C:\\...\" or %NAME%)",
-                                settings.stageFolder);
+        const std::string fault = FolderFromOption(
+            "--stage-folder", kStageFolderKey, options.stageFolder,
+            IsUsableStageFolder(options.stageFolder),
+            "a folder on a local drive (\"C:\\...\" or %NAME%)", settings.stageFolder);
+        if (!fault.empty()) return fault;
     }
+    if (!options.models.empty()) {
+        const std::string fault = ModelsFromOptions(options.models, settings);
+        if (!fault.empty()) return fault;
+    }
+    if (!options.biosVersion.empty()) return BiosVersionFromOption(options.biosVersion, settings);
     return {};
 }
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/handles.h"
@@ -25,6 +26,29 @@ inline LONG SetRegistryText(HKEY key, const char* name, const std::string& value
 inline LONG SetRegistryNumber(HKEY key, const char* name, DWORD value) {
     return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                           sizeof value);
+}
+
+// The longest text value read back (the setup's own values and firmware names are far shorter).
+constexpr DWORD kLongestRegistryText = 1024;
+
+// Reads a REG_SZ value; false where it is missing, of another type or longer than
+// kLongestRegistryText.
+inline bool ReadRegistryText(HKEY key, const char* name, std::string& value) {
+    char buffer[kLongestRegistryText] = {};
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return false;
+    }
+    value.assign(buffer, strnlen(buffer, size));
+    return true;
+}
+
+// Opens a key of HKEY_LOCAL_MACHINE to read its values; `view` is 0 or KEY_WOW64_64KEY.
+inline LONG OpenMachineKeyToRead(const char* subkey, REGSAM view, RegistryKey& key) {
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | view, key.put());
 }
 
 }  // namespace platform

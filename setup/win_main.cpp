@@ -14,6 +14,7 @@
 #include "platform/path_limit.h"
 #include "platform/system_facts.h"
 #include "setup/command_line_options.h"
+#include "setup/pc_check.h"
 #include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
@@ -175,20 +176,26 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     CommandLineOptions options;
     ReadOptions(options, run);
     int result = fn_CheckOS(run.Is64BitWindows);
+    RunOutcome outcome;
+    // A PC the package is not for, or one that has its BIOS already, gets nothing written.
+    ReadPcIdentity(run);
+    if (result == kExitSuccess) result = fn_CheckModel(run);
+    if (result == kExitSuccess && !run.ExtractOnly)
+        outcome.AlreadyCurrent = fn_CheckBIOSVersion(run);
+    const bool runsTask = result == kExitSuccess && !outcome.AlreadyCurrent;
     // A stage folder that cannot be used safely fails the run before anything is written.
-    if (result == kExitSuccess && !run.Settings.stageFolder.empty() && !EnterStageFolder(run)) {
+    if (runsTask && !run.Settings.stageFolder.empty() && !EnterStageFolder(run)) {
         result = kExitClientModuleFailed;
     }
     ResolveWorkingDirectory(run);
     traceLog.open(run);
-    RunOutcome outcome;
     // BitLocker is settled before anything is installed: a status that cannot be read stops the
     // run with nothing of the payload written.
-    if (result == kExitSuccess && !run.ExtractOnly &&
+    if (runsTask && result == kExitSuccess && !run.ExtractOnly &&
         !ReadBitLockerProtection(run, outcome.BitLockerToSuspend)) {
         result = kExitClientModuleFailed;
     }
-    if (result == kExitSuccess) {
+    if (runsTask && result == kExitSuccess) {
         result = fn_CreateInstallationFiles(run, outcome);
         if (!run.ExtractOnly) {
             result = fn_Install(commandTail, run, outcome);

@@ -67,6 +67,14 @@ Kind SetSetting(const std::string& key, const std::string& value, PackageSetting
         settings.resultKey = value;
         return IsPlainKeyName(value) ? Kind::kNone : Kind::kBadValue;
     }
+    if (key == kModelsKey) {
+        settings.models = value;
+        return IsModelList(value) ? Kind::kNone : Kind::kBadValue;
+    }
+    if (key == kBiosVersionKey) {
+        settings.biosVersion = value;
+        return IsFirmwareText(value, kLongestBiosVersion) ? Kind::kNone : Kind::kBadValue;
+    }
     return Kind::kUnknownKey;
 }
 
@@ -141,6 +149,39 @@ std::string StageFolderNameFault(const std::string& folder) {
         if (end == std::string::npos) return {};
         start = end + 1;
     }
+}
+
+bool IsFirmwareText(const std::string& text, std::size_t longest) {
+    if (text.empty() || text.size() > longest || HasBlankAround(text)) return false;
+    for (char c : text) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
+bool IsModelName(const std::string& name) {
+    return IsFirmwareText(name, kLongestModelName) &&
+           name.find(kModelSeparator) == std::string::npos;
+}
+
+std::vector<std::string> ModelNames(const std::string& models) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = models.find(kModelSeparator, start);
+        names.push_back(models.substr(start, end - start));
+        if (end == std::string::npos) return names;
+        start = end + 1;
+    }
+}
+
+bool IsModelList(const std::string& value) {
+    const std::vector<std::string> names = ModelNames(value);
+    if (names.size() > kMostModels) return false;
+    for (const std::string& name : names) {
+        if (!IsModelName(name)) return false;
+    }
+    return true;
 }
 
 bool IsPlainKeyName(const std::string& name) {
@@ -255,6 +296,10 @@ std::vector<ChangedSetting> ChangedSettings(const PackageSettings& settings) {
         changed.push_back({kStageFolderKey, settings.stageFolder, true});
     }
     if (settings.suspendBitLocker) changed.push_back({kSuspendBitLockerKey, kSettingOn, false});
+    if (!settings.models.empty()) changed.push_back({kModelsKey, settings.models, true});
+    if (!settings.biosVersion.empty()) {
+        changed.push_back({kBiosVersionKey, settings.biosVersion, true});
+    }
     return changed;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 constexpr char kRebootExitCodeKey[] = "reboot-exit-code";
 constexpr char kTraceLogKey[] = "trace-log";
@@ -13,6 +14,12 @@ constexpr char kResultKeyKey[] = "result-key";
 constexpr char kClientWaitKey[] = "client-wait";
 constexpr char kStageFolderKey[] = "stage-folder";
 constexpr char kSuspendBitLockerKey[] = "suspend-bitlocker";
+constexpr char kModelsKey[] = "models";
+constexpr char kBiosVersionKey[] = "bios-version";
+constexpr char kModelSeparator = ';';
+constexpr std::size_t kLongestModelName = 64;
+constexpr std::size_t kMostModels = 32;
+constexpr std::size_t kLongestBiosVersion = 64;
 // The longest wait a package may choose for its client module, in seconds (a day): flash tools
 // take minutes, deployment systems end installs long before a day.
 constexpr int kLongestClientWaitSeconds = 86400;
@@ -31,7 +38,23 @@ struct PackageSettings {
     std::string stageFolder;
     // BitLocker protection of the system drive is suspended for the restart the task needs.
     bool suspendBitLocker = false;
+    // The PC models the package is for (any of the firmware's product name, SKU or board name),
+    // as the entry writes them: "NAME;NAME…". Empty: every model.
+    std::string models;
+    // The BIOS version the task brings: a PC that has it already is left alone. Empty: none.
+    std::string biosVersion;
 };
+
+// A model name or BIOS version as the firmware writes them: printable ASCII (inner blanks kept),
+// no blank at either end, 1 to `longest` characters; a model name has no ';' either.
+bool IsFirmwareText(const std::string& text, std::size_t longest);
+bool IsModelName(const std::string& name);
+
+// "NAME;NAME…": 1 to kMostModels model names.
+bool IsModelList(const std::string& value);
+
+// The model names of such a list, in order.
+std::vector<std::string> ModelNames(const std::string& models);
 
 // A client module's wait: decimal digits only, from 1 to kLongestClientWaitSeconds.
 bool ParseClientWait(const std::string& value, int& seconds);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "shared/package_settings.h"
+#include "shared/pc_identity.h"
 
 enum ExitCode : int {
     kExitSuccess = 0,
@@ -30,6 +31,7 @@ struct RunInputs {
     // working directory: the cleanup removes it too. Empty otherwise.
     std::wstring StageDirectory;
     PackageSettings Settings;  // the package's own, or the defaults
+    PcIdentity Pc;             // read only for a package with models or a BIOS version
     // The machine lock, handed on to every program the run starts so that it outlives the setup.
     void* MachineLockHandle = nullptr;
 };
@@ -85,4 +87,5 @@ struct RunOutcome {
     bool BitLockerSuspended = false;  // this run left protection suspended for a restart
     bool RecordOpened = false;        // the result record was opened when the client module started
     bool TraceLogCut = false;         // the trace log ended early (a full drive)
+    bool AlreadyCurrent = false;      // the PC has the package's BIOS version: nothing was run
 };

@@ -214,7 +214,8 @@ class Prefix:
             proc = self.wine("reg", "query", key, *view)
             if proc.returncode == 0:
                 out = proc.stdout.decode(errors="replace")
-                return dict(re.findall(r"^\s+(\w+)\s+REG_\w+\s+(.*?)\s*$", out, re.M))
+                # reg's own columns: a value keeps its blanks, an empty one takes no next line.
+                return dict(re.findall(r"^ {4}(\w+) {4}REG_\w+ {4}(.*?)\r?$", out, re.M))
             if REG_KEY_MISSING in proc.stdout + proc.stderr:  # Wine's reg says it on stdout
                 return None
         raise AssertionError(f"reg query {key} failed twice: exit code {proc.returncode}, "

@@ -350,6 +350,83 @@ def test_result_record_for_detection_rules(prefix, make_workdir):
     assert (record["ExitCode"], record["RebootPending"]) == ("0xbc2", "0x1")
 
 
+FIRMWARE_KEY = r"HKLM\HARDWARE\DESCRIPTION\System\BIOS"
+FIRMWARE_NAMES = ("SystemProductName", "SystemSKU", "BaseBoardProduct", "BIOSVersion")
+
+
+@contextlib.contextmanager
+def firmware(target, **values):
+    """The PC's firmware names for a while (None: the value is missing); then the prefix's own
+    empty ones again."""
+    def put(name, value):
+        if value is None:
+            target.wine("reg", "delete", FIRMWARE_KEY, "/v", name, "/f")
+        else:
+            assert target.wine("reg", "add", FIRMWARE_KEY, "/v", name, "/d", value,
+                               "/f").returncode == 0
+    try:
+        for name, value in values.items():
+            put(name, value)
+        yield
+    finally:
+        for name in FIRMWARE_NAMES:
+            put(name, "")
+
+
+MODELS = ("--model", "X7 Carbon", "--model", "Y9")
+VERSION = ("--bios-version", "N1ZET99W (1.62 )")
+WRONG_MODEL = ("fn_CheckModel: PC model not supported: SystemProductName \"Other\", SystemSKU "
+               "\"Y99\", BaseBoardProduct \"\"; package models: X7 Carbon;Y9")
+NO_MODEL = ("fn_CheckModel: PC model not supported: SystemProductName missing, SystemSKU missing, "
+            "BaseBoardProduct missing; package models: X7 Carbon;Y9")
+CURRENT = 'fn_CheckBIOSVersion: BIOS version "n1zet99w (1.62 )" already installed, nothing to do.'
+VERSION_UNKNOWN = ("fn_CheckBIOSVersion: BIOS version cannot be read, the task runs (its flash "
+                   "tool decides).")
+
+
+@pytest.mark.parametrize("case, options, pc, exit_code, text, record", [
+    ("wrong model", MODELS, dict(SystemProductName="Other", SystemSKU="Y99"), 1,
+     (3, WRONG_MODEL), {"ExitCode": "0x1", "Model": "Other"}),
+    ("names missing", MODELS, dict(SystemProductName=None, SystemSKU=None, BaseBoardProduct=None),
+     1, (3, NO_MODEL), {"ExitCode": "0x1", "Model": ""}),
+    ("product name, blanks and case", MODELS, dict(SystemProductName=" x7 carbon "), 0,
+     None, {"ExitCode": "0x0", "Model": " x7 carbon "}),
+    ("SKU", MODELS, dict(SystemProductName="20KH", SystemSKU="Y9"), 0, None, {"Model": "20KH"}),
+    ("board", MODELS, dict(BaseBoardProduct="y9"), 0, None, {"ExitCode": "0x0"}),
+    ("version there", VERSION, dict(BIOSVersion="n1zet99w (1.62 )"), 0, (1, CURRENT),
+     {"ExitCode": "0x0", "AlreadyCurrent": "0x1", "BIOSVersionBefore": "n1zet99w (1.62 )"}),
+    ("version differs", MODELS + VERSION, dict(SystemSKU="Y9", BIOSVersion="N1ZET88W (1.55 )"), 0,
+     None, {"AlreadyCurrent": "0x0", "BIOSVersionBefore": "N1ZET88W (1.55 )", "Model": ""}),
+    ("version missing", VERSION, dict(BIOSVersion=None), 0, (2, VERSION_UNKNOWN),
+     {"ExitCode": "0x0", "AlreadyCurrent": "0x0"}),
+])
+def test_package_knows_its_models_and_bios_version(prefix, make_workdir, case, options, pc,
+                                                  exit_code, text, record):
+    """A PC the package is not for, or one that has its BIOS already, gets nothing written and
+    nothing started but its logs; any of its three names admits it."""
+    key = f"models {prefix.name}"
+    base = make_workdir(prefix)
+    run_dir, listed = build_package(prefix, base, *options, "--trace-log", "--result-key", key)
+    assert listed[-2].startswith("Settings: trace-log=yes, result-key=")
+    with firmware(prefix, **pc):
+        run = prefix.run("task.exe -l", run_dir)
+    assert run.exit_code == exit_code, run.report()
+    runs_task = "fn_CreateInstallationFiles: All files created successfully." in run.messages
+    assert runs_task == (exit_code == 0 and not case.startswith("version there"))
+    if text:
+        trace = [(int(m["type"]), m["text"]) for m in read_records(run_dir / "task.trace.log")]
+        assert text in trace
+        assert text[1] in run.messages
+    if not runs_task:
+        assert names(run_dir) == ["task.exe", "task.log", "task.trace.log"]
+        assert (run_dir / "task.log").read_bytes() == expected_log(exit_code)
+    assert wait_for_batch(run_dir)
+    found = query_record(prefix, key)
+    assert {name: found.get(name) for name in record} == record
+    # Every record of such a package holds the version the PC had, where it could be read.
+    assert ("BIOSVersionBefore" in found) == (pc.get("BIOSVersion", "") is not None)
+
+
 def test_result_key_at_the_registry_limit(prefix, make_workdir):
     """The builder takes the longest key the registry takes with its whole path (255 characters
     from HKEY_LOCAL_MACHINE), and the setup writes it; one character more is refused."""

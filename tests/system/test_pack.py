@@ -137,6 +137,20 @@ BAD_BUILDS = [
      "has a '%' that is not a whole %NAME% segment"),
     ("UTF-16 settings", {"s.txt": "\ufeffresult-key=A01\r\n".encode("utf-16-le")},
      ["+", "--settings", "s.txt"], "s.txt is UTF-16 text: save it as UTF-8"),
+    ("model with a separator", {}, ["+", "--model", "X1;X2"],
+     '--model must be a name of 1 to 64 printable ASCII characters without \';\', not "X1;X2"'),
+    ("model not ASCII", {}, ["+", "--model", "Caf\u00e9"], "--model must be a name"),
+    ("model too long", {}, ["+", "--model", "M" * 65], "--model must be a name"),
+    ("model with a blank around", {}, ["+", "--model", "X1 "], "--model begins or ends with a blank"),
+    ("models twice", {"s.txt": b"models=X1\r\n"}, ["+", "--settings", "s.txt", "--model", "X2"],
+     "models given twice"),
+    ("33 models", {}, ["+"] + ["--model", "M"] * 33, "--model given 33 times: at most 32 models"),
+    ("models empty in settings", {"s.txt": b"models=X1;\r\n"}, ["+", "--settings", "s.txt"],
+     's.txt line 1: "X1;" is no value for models'),
+    ("BIOS version too long", {}, ["+", "--bios-version", "V" * 65],
+     "--bios-version must be 1 to 64 printable ASCII characters"),
+    ("BIOS version with a blank around", {}, ["+", "--bios-version", " 1.62"],
+     "--bios-version begins or ends with a blank"),
 ]
 
 

@@ -2,6 +2,7 @@
 
 #include "code_page_932.h"
 #include "shared/package_settings.h"
+#include "shared/pc_identity.h"
 #include "shared/result_log.h"
 #include "shared/trace_log_text.h"
 #include "shared/utc_time.h"
@@ -80,7 +81,72 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"Reboot-Exit-Code=3010", Kind::kUnknownKey, 1},
                       FaultCase{"reboot-exit-code = 3010", Kind::kUnknownKey, 1},
                       FaultCase{"trace-log=yes\r\ntrace-log=yes", Kind::kRepeatedKey, 2},
-                      FaultCase{"# x\r\nreboot-exit-code 3010", Kind::kNotKeyValue, 2}));
+                      FaultCase{"# x\r\nreboot-exit-code 3010", Kind::kNotKeyValue, 2},
+                      FaultCase{"models=", Kind::kBadValue, 1},
+                      FaultCase{"models=X1;", Kind::kBadValue, 1},
+                      FaultCase{"models=X1; Y2", Kind::kBadValue, 1},
+                      FaultCase{"models=X1;;Y2", Kind::kBadValue, 1},
+                      FaultCase{"models=Caf\xC3\xA9", Kind::kBadValue, 1},
+                      FaultCase{"models=A\tB", Kind::kBadValue, 1},
+                      FaultCase{"bios-version=", Kind::kBadValue, 1},
+                      FaultCase{"bios-version=1.62 ", Kind::kBadValue, 1}));
+
+TEST(PackageSettings, ModelsAndBiosVersionAsTheFirmwareWritesThem) {
+    PackageSettings read;
+    SettingsFault fault;
+    const std::string longest(kLongestModelName, 'M');
+    std::string most = "A";
+    for (std::size_t i = 1; i < kMostModels; ++i) most += ";A";
+    ASSERT_TRUE(ParsePackageSettings(
+        "models=20KH;X1 Carbon;" + longest + "\nbios-version=N1ZET99W (1.62 )", read, fault));
+    EXPECT_EQ(ModelNames(read.models), (std::vector<std::string>{"20KH", "X1 Carbon", longest}));
+    EXPECT_EQ(PackageSettingsSummary(read),
+              "models=\"20KH;X1 Carbon;" + longest + "\", bios-version=\"N1ZET99W (1.62 )\"");
+    EXPECT_TRUE(ParsePackageSettings("models=" + most, read, fault));
+    EXPECT_FALSE(ParsePackageSettings("models=" + most + ";A", read, fault));
+    EXPECT_FALSE(ParsePackageSettings("models=" + longest + "M", read, fault));
+    EXPECT_FALSE(ParsePackageSettings("bios-version=" + std::string(kLongestBiosVersion + 1, 'V'),
+                                      read, fault));
+}
+
+struct IdentityCase {
+    const char* what;
+    FirmwareValue productName, sku, baseBoard;
+    bool admitted;
+};
+
+TEST(PcIdentity, AnyOfThreeNamesTrimmedWithoutCase) {
+    const FirmwareValue none;
+    const FirmwareValue empty{"  ", true};
+    const IdentityCase cases[] = {
+        {"product name", {"X1 Carbon", true}, none, none, true},
+        {"blanks and case", {" x1 CARBON\t", true}, none, none, true},
+        {"SKU", {"Other", true}, {"20kh", true}, none, true},
+        {"board", empty, empty, {"20KH", true}, true},
+        {"another model", {"X1 Yoga", true}, {"20KI", true}, {"X1 Carbo", true}, false},
+        {"nothing read", none, none, none, false},
+        {"only blanks", empty, empty, empty, false},
+        {"inner blanks count", {"X1  Carbon", true}, none, none, false},
+        {"a value not read keeps its text out", {"X1 Carbon", false}, none, none, false},
+        {"not ASCII case", {"\xC3\xA9", true}, none, none, false},
+    };
+    for (const IdentityCase& c : cases) {
+        PcIdentity pc;
+        pc.productName = c.productName;
+        pc.sku = c.sku;
+        pc.baseBoard = c.baseBoard;
+        EXPECT_EQ(IsOneOfModels(pc, "20KH;X1 Carbon;\xC3\x89"), c.admitted) << c.what;
+    }
+    PcIdentity pc;
+    pc.biosVersion = {" n1zet99w (1.62 ) ", true};
+    EXPECT_TRUE(HasBiosVersion(pc, "N1ZET99W (1.62 )"));
+    EXPECT_FALSE(HasBiosVersion(pc, "N1ZET99W (1.62)"));
+    pc.biosVersion.read = false;
+    EXPECT_FALSE(HasBiosVersion(pc, " n1zet99w (1.62 ) "));
+    pc.productName = {"X1", true};
+    EXPECT_EQ(PcNamesText(pc),
+              "SystemProductName \"X1\", SystemSKU missing, BaseBoardProduct missing");
+}
 
 TEST(RebootExitCode, Range) {
     int code = 0;
