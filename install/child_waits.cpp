@@ -4,10 +4,6 @@
 
 namespace {
 
-constexpr DWORD kChildWaitMilliseconds = 120000;
-// One that hangs must not hold the task for long.
-constexpr DWORD kToolWaitMilliseconds = 60000;
-
 #ifdef SETUP_CHILD_WAIT_MS
 // Test builds only: one short wait for every program, which grows with the test machine's
 // slowness, so that only the programs a test makes late outlive it, also on an emulated CPU.

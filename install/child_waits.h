@@ -3,6 +3,11 @@
 
 #include <windows.h>
 
+// The setup's own waits; the builder's deployment sheet adds them up.
+constexpr DWORD kChildWaitMilliseconds = 120000;
+// One that hangs must not hold the task for long.
+constexpr DWORD kToolWaitMilliseconds = 60000;
+
 // The stopper, the layer's installer, and the client module unless its package chose a wait.
 DWORD ChildWaitMilliseconds();
 

@@ -11,7 +11,6 @@ namespace {
 
 constexpr char kMarkParentKey[] = "SOFTWARE\\Corvane";
 constexpr char kMarkKeyName[] = "BIOS task restart pending";
-constexpr char kPackageValue[] = "Package";
 constexpr char kFolderValue[] = "Folder";
 constexpr char kMarkedValue[] = "Marked";
 constexpr char kReasonValue[] = "Reason";
@@ -53,7 +52,7 @@ bool FindRestartMark(bool windows64, RestartMark& mark) {
     if (platform::OpenMachineKeyToRead(kRestartMarkKey, View(windows64), key) != ERROR_SUCCESS) {
         return false;
     }
-    mark.package = ReadText(key.get(), kPackageValue);
+    mark.package = ReadText(key.get(), kMarkPackageValue);
     mark.folder = ReadText(key.get(), kFolderValue);
     mark.marked = ReadText(key.get(), kMarkedValue);
     mark.reason = ReadText(key.get(), kReasonValue);
@@ -66,7 +65,7 @@ void WriteRestartMark(const RunInputs& run, const RunOutcome& outcome) {
     platform::RegistryKey mark;
     LONG status = CreateMarkKey(mark, run.Is64BitWindows);
     if (status == ERROR_SUCCESS)
-        status = platform::SetRegistryText(mark.get(), kPackageValue, package);
+        status = platform::SetRegistryText(mark.get(), kMarkPackageValue, package);
     if (status == ERROR_SUCCESS) {
         status = platform::SetRegistryText(mark.get(), kFolderValue, run.WorkingDirectory);
     }

@@ -8,6 +8,8 @@
 
 // Where the mark lives under HKEY_LOCAL_MACHINE: beside the result records, not among them.
 constexpr char kRestartMarkKey[] = "SOFTWARE\\Corvane\\BIOS task restart pending";
+// The mark's value that names the package (its file name) whose task waits for the restart.
+constexpr char kMarkPackageValue[] = "Package";
 
 // Which run asked for the restart, and why.
 struct RestartMark {

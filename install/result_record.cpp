@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kExitCodeValue[] = "ExitCode";
 constexpr char kRebootPendingValue[] = "RebootPending";
 constexpr char kProcessesLeftValue[] = "ProcessesLeft";
 constexpr char kStartedValue[] = "Started";
@@ -23,9 +22,9 @@ constexpr char kAlreadyCurrentValue[] = "AlreadyCurrent";
 constexpr char kBiosVersionBeforeValue[] = "BIOSVersionBefore";
 // Every value a run writes: none of the last run's may be read as this run's.
 constexpr const char* kRecordValues[] = {
-    kExitCodeValue, kRebootPendingValue,  kProcessesLeftValue,      kStartedValue,
-    kFinishedValue, kPackageValue,        kBitLockerSuspendedValue, kTraceLogCutValue,
-    kModelValue,    kAlreadyCurrentValue, kBiosVersionBeforeValue};
+    kRecordExitCodeValue, kRebootPendingValue,  kProcessesLeftValue,      kStartedValue,
+    kFinishedValue,       kPackageValue,        kBitLockerSuspendedValue, kTraceLogCutValue,
+    kModelValue,          kAlreadyCurrentValue, kBiosVersionBeforeValue};
 
 // The record's key, created where it is missing; its name as the trace log shows it.
 LONG CreateRecordKey(const RunInputs& run, platform::RegistryKey& key, std::string& shown) {
@@ -90,7 +89,8 @@ LONG SetOpeningValues(HKEY key, const RunInputs& run, const RunOutcome& outcome)
 LONG SetFinalValues(HKEY key, int exitCode, const RunInputs& run, const RunOutcome& outcome) {
     LONG status = outcome.RecordOpened ? ERROR_SUCCESS : RemoveLastRunsValues(key);
     if (status == ERROR_SUCCESS) {
-        status = platform::SetRegistryNumber(key, kExitCodeValue, static_cast<DWORD>(exitCode));
+        status =
+            platform::SetRegistryNumber(key, kRecordExitCodeValue, static_cast<DWORD>(exitCode));
     }
     if (status == ERROR_SUCCESS) {
         status =

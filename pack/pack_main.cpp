@@ -70,6 +70,9 @@ int main() {
     }
     try {
         if (options.command == PackOptions::Command::kBuild) return BuildPackage(options);
+        if (options.command == PackOptions::Command::kSheet) {
+            return PrintDeploymentSheet(options.listed, options.json);
+        }
         return ListPackage(options.listed);
     } catch (const std::bad_alloc&) {
         std::fputs("setup-pack: error: out of memory\n", stderr);

@@ -9,6 +9,7 @@ const char kPackUsage[] =
     "                        [--suspend-bitlocker] [--model NAME]... [--bios-version TEXT]\n"
     "                        --out TASK.exe\n"
     "       setup-pack list TASK.exe\n"
+    "       setup-pack sheet TASK.exe [--json]\n"
     "       setup-pack --help\n";
 
 const char kPackHelp[] =
@@ -47,6 +48,9 @@ const char kPackHelp[] =
     "\n"
     "setup-pack list TASK.exe   every entry with its size and SHA-256, the signature, the\n"
     "                           settings and the BIOS image name the setup will use\n"
+    "setup-pack sheet TASK.exe  what Intune and Configuration Manager need: the commands, the\n"
+    "                           return codes, the maximum run time, the requirement and\n"
+    "                           detection rules, the logs; --json: one JSON object for scripts\n"
     "setup-pack --help          this text (also -h and /?)\n"
     "\n"
     "Limits: a package holds at most 2032 MiB of payload (1024 MiB with the 32-bit template);\n"
@@ -91,6 +95,8 @@ constexpr FlagOption kFlagOptions[] = {
     {"--trace-arguments", &PackOptions::traceArguments},
     {"--suspend-bitlocker", &PackOptions::suspendBitLocker},
 };
+
+constexpr char kJsonOption[] = "--json";
 
 // The one option given once a value.
 constexpr char kModelOption[] = "--model";
@@ -168,6 +174,13 @@ bool ParsePackOptions(const std::vector<std::string>& args, PackOptions& options
     if (args.size() == 2 && args[0] == "list") {
         options.command = PackOptions::Command::kList;
         options.listed = args[1];
+        return true;
+    }
+    const bool json = args.size() == 3 && args[2] == kJsonOption;
+    if ((args.size() == 2 || json) && args[0] == "sheet") {
+        options.command = PackOptions::Command::kSheet;
+        options.listed = args[1];
+        options.json = json;
         return true;
     }
     error = args.empty() ? "no command given" : "unknown command or arguments";

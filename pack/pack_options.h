@@ -5,7 +5,7 @@
 #include <vector>
 
 struct PackOptions {
-    enum class Command { kNone, kBuild, kList, kHelp } command = Command::kNone;
+    enum class Command { kNone, kBuild, kList, kSheet, kHelp } command = Command::kNone;
     std::string templatePath;
     std::string profile;
     std::string schema;
@@ -24,7 +24,8 @@ struct PackOptions {
     bool suspendBitLocker = false;
     std::vector<std::string> models;  // --model, once a model; checked when the package is built
     std::string biosVersion;          // checked when the package is built
-    std::string listed;               // the package of "list"
+    std::string listed;               // the package of "list" or "sheet"
+    bool json = false;                // "sheet --json"
 };
 
 // Parses the arguments after the program name; false with `error` set when they are wrong.

@@ -7,12 +7,6 @@
 
 namespace {
 
-// Windows fills it from the firmware's tables at each start; not redirected under WOW64.
-constexpr char kFirmwareKey[] = "HARDWARE\\DESCRIPTION\\System\\BIOS";
-constexpr char kProductNameValue[] = "SystemProductName";
-constexpr char kSkuValue[] = "SystemSKU";
-constexpr char kBaseBoardValue[] = "BaseBoardProduct";
-constexpr char kBiosVersionValue[] = "BIOSVersion";
 constexpr char kModelSupportedFormat[] = "fn_CheckModel: PC model supported: %s";
 constexpr char kModelNotSupportedFormat[] =
     "fn_CheckModel: PC model not supported: %s; package models: %s";

@@ -4,6 +4,14 @@
 
 #include <string>
 
+// Windows fills this key of HKEY_LOCAL_MACHINE from the firmware's tables at each start; it is not
+// redirected under WOW64.
+constexpr char kFirmwareKey[] = "HARDWARE\\DESCRIPTION\\System\\BIOS";
+constexpr char kProductNameValue[] = "SystemProductName";
+constexpr char kSkuValue[] = "SystemSKU";
+constexpr char kBaseBoardValue[] = "BaseBoardProduct";
+constexpr char kBiosVersionValue[] = "BIOSVersion";
+
 // One value of the firmware's key; `read` false where it is missing or not text.
 struct FirmwareValue {
     std::string text;

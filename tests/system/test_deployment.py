@@ -2,13 +2,14 @@
 exit code and the trace log. A package without settings behaves exactly as before."""
 
 import contextlib
+import json
 import re
 import shutil
 import time
 
 import pytest
 
-from conftest import RESULT_RECORDS, patch_entry, small_drive, wait_for_batch
+from conftest import RESTART_MARK, RESULT_RECORDS, patch_entry, small_drive, wait_for_batch
 from test_driver import expected_log
 from test_install import names
 
@@ -425,6 +426,100 @@ def test_package_knows_its_models_and_bios_version(prefix, make_workdir, case, o
     assert {name: found.get(name) for name in record} == record
     # Every record of such a package holds the version the PC had, where it could be read.
     assert ("BIOSVersionBefore" in found) == (pc.get("BIOSVersion", "") is not None)
+
+
+def sheet(target, folder, *options):
+    """setup-pack sheet of task.exe: its JSON object and what it said on stderr, or its text."""
+    log = folder.parent / (folder.name + ".sheet.stderr")
+    proc = target.wine(str(target.pack_exe), "sheet", "task.exe", *options, cwd=folder, log=log)
+    assert proc.returncode == 0, log.read_text(errors="replace")
+    out = proc.stdout.decode().replace("\r\n", "\n")
+    return (json.loads(out), log.read_text()) if options else out
+
+
+def holds(target, rules):
+    """Evaluates the sheet's rules against the prefix's registry, as a deployment system would:
+    any group whose rules all hold; names compare trimmed and without case."""
+    def holds_one(rule):
+        assert rule["hive"] == "HKLM" and rule["view"] == 64
+        found = target.registry_values("HKLM\\" + rule["key"])
+        if rule["operator"] in ("keyExists", "keyNotExists"):
+            return (found is not None) == (rule["operator"] == "keyExists")
+        value = None if found is None else found.get(rule["value"])
+        if rule["operator"] == "valueExists" or value is None:
+            return value is not None
+        wanted = rule["expected"] if rule["operator"] == "oneOf" else [rule["expected"]]
+        if rule["type"] == "integer":
+            return int(value, 16) in wanted
+        return value.strip().lower() in [w.strip().lower() for w in wanted]
+    return any(all(holds_one(rule) for rule in group["allOf"]) for group in rules["anyOf"])
+
+
+def test_the_sheets_rules_follow_the_task_through_its_states(prefix, make_workdir):
+    """The sheet's requirement and detection rules, evaluated against the PC's registry before the
+    run, while it waits for its restart, and after the restart with the old and the new BIOS."""
+    base = make_workdir(prefix)
+    run_dir, _ = build_package(prefix, base, *MODELS, *VERSION, "--reboot-exit-code", "3010",
+                               "--client-wait", "900")
+    rules, said = sheet(prefix, base, "--json")
+    assert said == ""
+    assert rules["install"] == {"command": "task.exe -l", "runAs": "system", "maxRunMinutes": 23}
+    assert rules["uninstall"] == {"command": "cmd.exe /c exit 0"}
+    assert [(c["code"], c["meaning"]) for c in rules["returnCodes"]] == [
+        (0, "success"), (3010, "softReboot"), (1618, "retry"), (1, "failed"), (2, "failed"),
+        (3, "failed")]
+    old, new = "N1ZET88W (1.55 )", "n1zet99w (1.62 )"
+    try:
+        with firmware(prefix, SystemSKU="y9", BIOSVersion=old):
+            assert holds(prefix, rules["requirements"]) and not holds(prefix, rules["detection"])
+            run = prefix.run("task.exe --reboot", run_dir, keep_restart_mark=True)
+            assert run.exit_code == 3010, run.report()
+            # Detected while it waits; no BIOS package is admitted until the restart.
+            assert holds(prefix, rules["detection"])
+            assert not holds(prefix, rules["requirements"])
+        prefix.restart()
+        # The restart left the old BIOS (the flash failed): offered again.
+        with firmware(prefix, SystemProductName="X7 CARBON", BIOSVersion=old):
+            assert holds(prefix, rules["requirements"]) and not holds(prefix, rules["detection"])
+        with firmware(prefix, BaseBoardProduct="Y9", BIOSVersion=new):
+            assert holds(prefix, rules["detection"])
+        with firmware(prefix, SystemProductName="Other", BIOSVersion=old):
+            assert not holds(prefix, rules["requirements"])
+    finally:
+        prefix.restart()
+
+
+def test_sheets_of_packages_with_and_without_settings(native, make_workdir):
+    base = make_workdir(native)
+    key = "sheet test"
+    run_dir, _ = build_package(native, base, "--result-key", key, "--reboot-exit-code", "1641")
+    rules, said = sheet(native, base, "--json")
+    assert said == ""
+    assert rules["install"]["maxRunMinutes"] == 10  # 4 x 120 s and a minute for the layout
+    assert (1641, "hardReboot") in [(c["code"], c["meaning"]) for c in rules["returnCodes"]]
+    # Before any run nothing is detected; a run that ends with 0 is, by its record.
+    native.wine("reg", "delete", rf"{RESULT_RECORDS}\{key}", "/f",
+                *(["/reg:64"] if native.windows64 else []))
+    assert not holds(native, rules["detection"])
+    assert holds(native, rules["requirements"])
+    assert native.run("task.exe", run_dir).exit_code == 0
+    assert wait_for_batch(run_dir)
+    assert holds(native, rules["detection"])
+    assert native.run("task.exe --exit=2", run_dir).exit_code == 3
+    assert wait_for_batch(run_dir)
+    assert not holds(native, rules["detection"])
+    text = sheet(native, base)
+    assert "Install command            task.exe -l <the client module's arguments>" in text
+    assert "  1641                     Hard reboot     Hard Reboot" in text
+    assert f"record      HKLM\\{RESULT_RECORDS[5:]}\\{key} (64-bit view)" in text
+
+    plain = make_workdir(native, suffix="_plain")
+    build_package(native, plain)
+    rules, said = sheet(native, plain, "--json")
+    assert "no detection rule a deployment system can use" in said
+    assert [[rule["key"] for rule in group["allOf"]] for group in rules["detection"]["anyOf"]] == \
+        [[RESTART_MARK[5:]]]
+    assert "This package has no detection rule a deployment system can use" in sheet(native, plain)
 
 
 def test_result_key_at_the_registry_limit(prefix, make_workdir):
