@@ -29,7 +29,6 @@ constexpr int kBitLockerToolCalls = 3;
 constexpr unsigned long long kLayoutSeconds = 60;
 constexpr unsigned long long kLayoutBytesPerSecond = 10ull * 1024 * 1024;
 constexpr int kIntuneDefaultMinutes = 60;
-constexpr int kConfigMgrFewestMinutes = 15;
 constexpr int kConfigMgrMostMinutes = 720;
 constexpr int kHardRebootCode = 1641;
 constexpr int kFailureCodes[] = {1, 2, 3};
@@ -340,12 +339,11 @@ void PrintTimes(const Sheet& sheet) {
                 sheet.maxRunMinutes > kIntuneDefaultMinutes
                     ? " (more than its default of 60: set it)"
                     : "");
-    const int configMgr = sheet.maxRunMinutes < kConfigMgrFewestMinutes ? kConfigMgrFewestMinutes
-                                                                        : sheet.maxRunMinutes;
-    std::printf("  Configuration Manager    maximum allowed run time: %d minutes%s\n", configMgr,
-                configMgr > kConfigMgrMostMinutes
+    std::printf("  Configuration Manager    maximum allowed run time: %d minutes%s\n",
+                sheet.maxRunMinutes,
+                sheet.maxRunMinutes > kConfigMgrMostMinutes
                     ? " -- more than its limit of 720: build with a shorter --client-wait"
-                    : " (it takes 15 to 720)");
+                    : " (at most 720)");
 }
 
 void PrintText(const Sheet& sheet) {
