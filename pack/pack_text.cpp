@@ -22,3 +22,8 @@ std::string Escaped(const std::string& text) {
     }
     return escaped;
 }
+
+std::string FileNameOf(const std::string& path) {
+    const std::string::size_type slash = path.find_last_of("\\/:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}

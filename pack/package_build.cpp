@@ -78,11 +78,6 @@ std::string DirectoryOf(const std::string& path) {
     return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
-std::string FileNameOf(const std::string& path) {
-    std::string::size_type slash = path.find_last_of("\\/:");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::vector<Input> ChosenInputs(const PackOptions& options) {
     std::vector<Input> inputs = {{kPayloadProfile, options.profile, {}, nullptr, {}}};
     if (!options.schema.empty())

@@ -70,6 +70,7 @@ struct Sheet {
     bool template64 = false;
     PackageSettings settings;
     unsigned long long payloadBytes = 0;
+    int clientWaitSeconds = 0;  // the package's, else the setup's own
     int waitSeconds = 0;
     int maxRunMinutes = 0;
     std::vector<ReturnCode> returnCodes;
@@ -112,10 +113,10 @@ RuleGroups Detection(const Sheet& sheet) {
     return {{{record, Operator::kOneOf, kRecordExitCodeValue, true, done}}, waiting};
 }
 
-int WaitSeconds(const PackageSettings& settings) {
-    const int child = static_cast<int>(kChildWaitMilliseconds / 1000);
-    int seconds = kInstallStepWaits * child;
-    seconds += settings.clientWaitSeconds != 0 ? settings.clientWaitSeconds : child;
+constexpr int kChildWaitSeconds = static_cast<int>(kChildWaitMilliseconds / 1000);
+
+int WaitSeconds(const PackageSettings& settings, int clientWaitSeconds) {
+    int seconds = kInstallStepWaits * kChildWaitSeconds + clientWaitSeconds;
     if (settings.suspendBitLocker) {
         seconds += kBitLockerToolCalls * static_cast<int>(kToolWaitMilliseconds / 1000);
     }
@@ -129,7 +130,9 @@ Sheet MakeSheet(const std::string& package, bool template64, const PackageSettin
     sheet.template64 = template64;
     sheet.settings = settings;
     sheet.payloadBytes = payloadBytes;
-    sheet.waitSeconds = WaitSeconds(settings);
+    sheet.clientWaitSeconds =
+        settings.clientWaitSeconds != 0 ? settings.clientWaitSeconds : kChildWaitSeconds;
+    sheet.waitSeconds = WaitSeconds(settings, sheet.clientWaitSeconds);
     const unsigned long long layout =
         kLayoutSeconds + (payloadBytes + kLayoutBytesPerSecond - 1) / kLayoutBytesPerSecond;
     sheet.maxRunMinutes = static_cast<int>((sheet.waitSeconds + layout + 59) / 60);
@@ -329,10 +332,8 @@ void PrintTimes(const Sheet& sheet) {
     std::printf(
         "Maximum run time           %d minutes: the setup's waits (%d s: 3 x %lu s for the "
         "stopper and the layer, %d s for the client module%s) and the layout of %llu bytes\n",
-        sheet.maxRunMinutes, sheet.waitSeconds,
-        static_cast<unsigned long>(kChildWaitMilliseconds / 1000),
-        settings.clientWaitSeconds != 0 ? settings.clientWaitSeconds
-                                        : static_cast<int>(kChildWaitMilliseconds / 1000),
+        sheet.maxRunMinutes, sheet.waitSeconds, static_cast<unsigned long>(kChildWaitSeconds),
+        sheet.clientWaitSeconds,
         settings.suspendBitLocker ? ", 3 x 60 s for the BitLocker tool" : "", sheet.payloadBytes);
     std::printf("  Intune                   installation time required: %d minutes%s\n",
                 sheet.maxRunMinutes,
@@ -409,11 +410,6 @@ unsigned long long PayloadBytes(const std::vector<PeResource>& entries) {
     unsigned long long bytes = 0;
     for (const PeResource& entry : entries) bytes += entry.size;
     return bytes;
-}
-
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/:");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
