@@ -3,6 +3,7 @@
 #include <new>
 
 #include "pack/pack_options.h"
+#include "pack/pack_text.h"
 #include "pack/package.h"
 #include "platform/code_pages.h"
 #include "platform/system_facts.h"
@@ -63,9 +64,11 @@ int main() {
         std::fputs(kPackHelp, stdout);
         return 0;
     }
-    error = ToAnsiPaths(options);
+    // Nothing is read or written before every path is one Windows opens as written.
+    error = PathOptionFault(options);
+    if (error.empty()) error = ToAnsiPaths(options);
     if (!error.empty()) {
-        std::fprintf(stderr, "setup-pack: error: %s\n", error.c_str());
+        std::fprintf(stderr, "setup-pack: error: %s\n", Escaped(error).c_str());
         return 1;
     }
     try {

@@ -1,5 +1,54 @@
 #include "pack/pack_options.h"
 
+#include <utility>
+
+#include "shared/device_names.h"
+
+namespace {
+
+constexpr char kRefusedInNames[] = "*?\"<>|";
+constexpr char kSeparators[] = "\\/";
+constexpr char kDriveColon = ':';
+
+bool IsControlCharacter(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// Why one name of a path would not be opened as written; empty when it would.
+std::string NameFault(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return {};
+    for (char c : name) {
+        if (IsControlCharacter(c)) return "has a control character in a name";
+        if (std::string(kRefusedInNames).find(c) != std::string::npos) {
+            return std::string("has a '") + c + "', which Windows refuses in a file name";
+        }
+        if (c == kDriveColon) return "has a ':' other than a drive's (a stream)";
+    }
+    if (name.back() == ' ' || name.back() == '.') {
+        return "has a name ending in a blank or a dot, which Windows drops (\"" + name + "\")";
+    }
+    if (IsDeviceName(name)) return "names a device (\"" + name + "\")";
+    return {};
+}
+
+std::string PathFault(const std::string& path) {
+    if (path.compare(0, 4, "\\\\?\\") == 0 || path.compare(0, 4, "\\\\.\\") == 0 ||
+        path.compare(0, 4, "//?/") == 0 || path.compare(0, 4, "//./") == 0) {
+        return "starts with \\\\?\\ or \\\\.\\, which pass Windows' checks of names by";
+    }
+    const bool drive = path.size() >= 2 && path[1] == kDriveColon &&
+                       std::string(kSeparators).find(path[0]) == std::string::npos;
+    std::size_t start = drive ? 2 : 0;
+    for (;;) {
+        const std::size_t end = path.find_first_of(kSeparators, start);
+        const std::string fault = NameFault(path.substr(start, end - start));
+        if (!fault.empty() || end == std::string::npos) return fault;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
 const char kPackUsage[] =
     "usage: setup-pack build --template SETUP.exe --profile P.xml [--schema S.xml]\n"
     "                        [--bootdevices B.xml] [--bios IMAGE] [--kit DIR]\n"
@@ -185,4 +234,23 @@ bool ParsePackOptions(const std::vector<std::string>& args, PackOptions& options
     }
     error = args.empty() ? "no command given" : "unknown command or arguments";
     return false;
+}
+
+std::string PathOptionFault(const PackOptions& options) {
+    const std::pair<const char*, const std::string*> paths[] = {
+        {"--template", &options.templatePath},
+        {"--profile", &options.profile},
+        {"--schema", &options.schema},
+        {"--bootdevices", &options.bootDevices},
+        {"--bios", &options.bios},
+        {"--kit", &options.kit},
+        {"--settings", &options.settings},
+        {"--out", &options.out},
+        {"the package", &options.listed}};
+    for (const auto& [option, path] : paths) {
+        if (path->empty()) continue;
+        const std::string fault = PathFault(*path);
+        if (!fault.empty()) return std::string(option) + " \"" + *path + "\" " + fault;
+    }
+    return {};
 }

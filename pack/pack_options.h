@@ -32,6 +32,12 @@ struct PackOptions {
 bool ParsePackOptions(const std::vector<std::string>& args, PackOptions& options,
                       std::string& error);
 
+// Why a path of the command line is not one Windows opens as written: a character it refuses in
+// a name ('*', '?', '"', '<', '>', '|', control characters), a ':' other than a drive's, a name
+// ending in a blank or a dot (which it drops), a device name, a "\\\\?\\" or "\\\\.\\" prefix. The
+// first such path, with its option, or empty.
+std::string PathOptionFault(const PackOptions& options);
+
 extern const char kPackUsage[];
 
 // The usage with what each option does and its limits: the answer to --help.

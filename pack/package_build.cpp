@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "pack/build_folder.h"
 #include "pack/little_endian.h"
 #include "pack/pack_text.h"
 #include "pack/package.h"
@@ -12,6 +13,7 @@
 #include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
+#include "platform/build_files.h"
 #include "platform/code_pages.h"
 #include "platform/handles.h"
 #include "platform/mapped_files.h"
@@ -24,7 +26,6 @@
 namespace {
 
 constexpr char kTemporaryPrefix[] = "spk";
-constexpr char kBuildFolderInfix[] = ".building-";
 constexpr char kNoRebootExitCode[] =
     "note: no --reboot-exit-code: a task that asks for a restart will report 0 and nothing "
     "restarts the PC; use --reboot-exit-code 3010";
@@ -32,7 +33,6 @@ constexpr char kStageFolderNotAscii[] =
     "warning: the stage folder has characters outside ASCII: a PC whose code pages cannot name "
     "them fails the task with exit code 3 (its logs go to the folder the package was started "
     "from)";
-constexpr char kBuildFolderSuffix[] = ".tmp";
 constexpr char kSignatureNotice[] =
     "setup-pack: the template's signature, if it had one, no longer holds: sign the package "
     "again before it is deployed (signtool on Windows, osslsigncode on Linux)";
@@ -50,6 +50,9 @@ constexpr unsigned long long kLargestPayloadOf32BitSetup = 1ull << 30;
 // Wine 8: 2 GiB - 16 MiB builds and runs; 2.2 GiB crashes inside the update).
 constexpr unsigned long long kLargestPayload = (2ull << 30) - (16ull << 20);
 constexpr char kNoSettingsText[] = "# no settings\r\n";
+constexpr std::uint32_t kCertificateTableAlignment = 8;
+// Sizes below 10 MiB are shown in KiB, so that a small drive's numbers say something.
+constexpr unsigned long long kShownInKibibytesBelow = 10ull << 20;
 
 // An input mapped, never copied: the resource update reads it from the view.
 struct Input {
@@ -236,11 +239,16 @@ bool GivesSettings(const PackOptions& options) {
            !options.stageFolder.empty() || !options.models.empty() || !options.biosVersion.empty();
 }
 
-// Whatever gave it (an option or a settings file), a stage folder names a plain folder path.
-std::string StageFolderSettingFault(const std::string& folder) {
-    if (folder.empty()) return {};
-    const std::string fault = StageFolderNameFault(folder);
-    return fault.empty() ? fault : "stage-folder \"" + folder + "\" " + fault;
+// Whatever gave them (an option or a settings file), the stage and trace log folders name plain
+// folder paths, by the rule the setup applies to the stage folder.
+std::string FolderSettingsFault(const PackageSettings& settings) {
+    const std::pair<const char*, const std::string*> folders[] = {
+        {kStageFolderKey, &settings.stageFolder}, {kTraceLogFolderKey, &settings.traceLogFolder}};
+    for (const auto& [key, folder] : folders) {
+        const std::string fault = folder->empty() ? std::string() : FolderNameFault(*folder);
+        if (!fault.empty()) return std::string(key) + " \"" + *folder + "\" " + fault;
+    }
+    return {};
 }
 
 bool HasNonAscii(const std::string& text) {
@@ -260,10 +268,14 @@ bool IsUtf8Text(std::string text) {
     return DecodeUtf8(text, decoded);
 }
 
-// A byte-order mark of UTF-16, as Notepad's "Unicode" saves text.
+// UTF-16 text, as Notepad's "Unicode" saves it (with a byte-order mark) or as other tools write
+// it (without one): its first character, a key's ASCII letter, has a zero byte beside it.
 bool IsUtf16Text(const std::string& text) {
-    return text.size() >= 2 &&
-           ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'));
+    if (text.size() < 2) return false;
+    const bool mark =
+        (text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF');
+    const bool asciiFirst = (text[0] == '\0') != (text[1] == '\0');
+    return mark || asciiFirst;
 }
 
 // A value with a blank at either end would look like another one in every listing.
@@ -487,62 +499,63 @@ bool RemoveCertificateTable(const std::string& path, const PeSignatureLayout& la
     return WriteAt(path, layout.certificateDirectory, cleared, sizeof cleared);
 }
 
-// The build's own folder beside the output, named after the output and the builder's process:
-// the package is made there, and so is the platform's copy of it (its resource update writes one
-// into the temporary folder), so that a build that is killed leaves nothing elsewhere and the next
-// build of that output finds and removes what it left.
-std::string BuildFolderPattern(const std::string& out) {
-    return out + kBuildFolderInfix + "*" + kBuildFolderSuffix;
+// Only a table at the end, after every section, can be cut off without moving or cutting what
+// the setup needs; signing tools align it to 8 bytes.
+std::string CertificateTableFault(const std::string& path, const PeSignatureLayout& layout,
+                                  unsigned long long fileSize) {
+    if (layout.certificateSize == 0) return {};
+    const std::string table = path + " carries a certificate table that ";
+    if (layout.certificateOffset % kCertificateTableAlignment != 0) {
+        return table + "does not start on an 8-byte boundary, as signing tools write it";
+    }
+    if (layout.certificateOffset < layout.sectionsEnd) {
+        return table + "starts inside its headers or sections";
+    }
+    if (static_cast<unsigned long long>(layout.certificateOffset) + layout.certificateSize !=
+        fileSize) {
+        return table + "is not at its end";
+    }
+    return {};
 }
 
-std::string BuildFolder(const std::string& out) {
-    return out + kBuildFolderInfix + std::to_string(GetCurrentProcessId()) + kBuildFolderSuffix;
+// The package's size: the template without its certificate table, the new inputs in place of
+// the entries they replace.
+unsigned long long PackageSize(unsigned long long templateSize, const PeSignatureLayout& layout,
+                               const std::vector<Input>& inputs,
+                               const std::vector<PeResource>& templateEntries) {
+    unsigned long long size = templateSize - layout.certificateSize;
+    for (const Input& input : inputs) size += input.size();
+    for (const PeResource& kept : templateEntries) {
+        if (IsReplaced(kept, inputs) && size >= kept.size) size -= kept.size;
+    }
+    return size;
 }
 
-// True when no process of that ID runs: the folder's build has ended without removing it.
-bool IsStale(const std::string& folderName) {
-    const std::size_t infix = folderName.rfind(kBuildFolderInfix);
-    if (infix == std::string::npos) return false;
-    const std::string digits = folderName.substr(infix + std::strlen(kBuildFolderInfix));
-    const unsigned long id = std::strtoul(digits.c_str(), nullptr, 10);
-    if (id == 0 || id == GetCurrentProcessId()) return false;
-    platform::KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
-    return !process.valid() || WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+std::string SizeText(unsigned long long bytes) {
+    return bytes >= kShownInKibibytesBelow ? std::to_string(bytes >> 20) + " MiB"
+                                           : std::to_string((bytes + 1023) >> 10) + " KiB";
 }
 
-void RemoveStaleBuildFolders(const std::string& out) {
-    WIN32_FIND_DATAA found{};
-    platform::FindHandle search(FindFirstFileA(BuildFolderPattern(out).c_str(), &found));
-    if (!search.valid()) return;
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && IsStale(found.cFileName)) {
-            const std::string directory = DirectoryOf(out);
-            platform::DeleteTree(((directory == "." ? "" : directory) + found.cFileName).c_str());
-        }
-    } while (FindNextFileA(search.get(), &found));
+// The build holds two copies of the package at once (its own and the platform's): a drive that
+// cannot hold them is refused before anything is written, rather than filled.
+std::string FreeSpaceFault(const std::string& out, unsigned long long packageSize) {
+    const std::string folder = DirectoryOf(out);
+    unsigned long long free = 0;
+    if (!platform::FreeDiskBytes(folder, free)) return {};
+    const unsigned long long needed = 2 * packageSize;
+    if (free >= needed) return {};
+    return "the folder of " + out + " has " + SizeText(free) + " free; the build needs about " +
+           SizeText(needed) + " (twice the package)";
 }
-
-// Removes the build's folder, and what is left in it, when it goes out of scope.
-class BuildFolderScope {
-  public:
-    explicit BuildFolderScope(std::string path) : path_(std::move(path)) {}
-    ~BuildFolderScope() { platform::DeleteTree(path_.c_str()); }
-    BuildFolderScope(const BuildFolderScope&) = delete;
-    BuildFolderScope& operator=(const BuildFolderScope&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // Builds the package in the build's folder, checks it, and renames it to the output only then.
 std::string WritePackage(const PackOptions& options, const std::vector<Input>& inputs,
                          const unsigned char* templateData,
                          const std::vector<PeResource>& templateEntries,
-                         const PeSignatureLayout& templateLayout, const BuildFolderScope& folder) {
+                         const PeSignatureLayout& templateLayout, const BuildFolder& folder) {
     char temporary[kPathBufferSize] = {};
     if (GetTempFileNameA(folder.path().c_str(), kTemporaryPrefix, 0, temporary) == 0) {
-        return "cannot write into the folder of " + options.out;
+        return "cannot write into the build folder " + folder.path();
     }
     // The platform's resource update makes its copy where temporary files go.
     SetEnvironmentVariableA("TMP", folder.path().c_str());
@@ -597,12 +610,8 @@ int BuildPackage(const PackOptions& options) {
                              layout, error)) {
         return Fail(options.templatePath + " is not a setup with a payload store: " + error);
     }
-    // Only a table at the end can be cut off without moving what follows it.
-    if (layout.certificateSize != 0 &&
-        static_cast<unsigned long long>(layout.certificateOffset) + layout.certificateSize !=
-            templateFile.size()) {
-        return Fail(options.templatePath + " carries a certificate table that is not at its end");
-    }
+    error = CertificateTableFault(options.templatePath, layout, templateFile.size());
+    if (!error.empty()) return Fail(error);
     std::vector<Input> inputs = ChosenInputs(options);
     error = MapInputs(inputs);
     if (error.empty()) error = CheckOutputIsNoInput(options, inputs);
@@ -612,26 +621,33 @@ int BuildPackage(const PackOptions& options) {
     if (GivesSettings(options)) {
         settings = PackageSettings();
         error = SettingsFromOptions(options, settings);
-        if (error.empty()) error = StageFolderSettingFault(settings.stageFolder);
+        if (error.empty()) error = FolderSettingsFault(settings);
         if (!error.empty()) return Fail(error);
         AddSettingsInput(settings, inputs);
     }
-    // In order, up to the first failure: nothing more is read once one input is refused.
+    // In order, up to the first failure: nothing more is read once one input is refused, and
+    // nothing on disk is touched before every input and the output are checked.
     std::string imageNote;
     error = CheckSizes(inputs, templateEntries, machine == kMachineI386);
     if (error.empty()) error = CheckInputBytes(inputs);
-    RemoveStaleBuildFolders(options.out);
-    BuildFolderScope folder(BuildFolder(options.out));
-    if (error.empty() && !CreateDirectoryA(folder.path().c_str(), nullptr)) {
-        error = "cannot write into the folder of " + options.out;
+    if (error.empty()) error = CheckXmlInputs(options);
+    if (error.empty()) error = CheckBiosImage(options, imageNote);
+    if (error.empty()) error = BuildFolderRoomFault(options.out);
+    if (error.empty())
+        error = FreeSpaceFault(options.out,
+                               PackageSize(templateFile.size(), layout, inputs, templateEntries));
+    if (!error.empty()) return Fail(error);
+    RemoveAbandonedBuildFolders(options.out);
+    BuildFolder folder(options.out);
+    if (folder.path().empty()) {
+        return Fail("cannot write into the folder of " + options.out + " (error " +
+                    std::to_string(folder.error()) + ")");
     }
     for (const Input& input : inputs) {
         if (!error.empty() || input.kitName.empty()) continue;
         error = CheckKitProgram(input.path, input.kitName, folder.path() + '\\',
                                 machine == kMachineAmd64);
     }
-    if (error.empty()) error = CheckXmlInputs(options);
-    if (error.empty()) error = CheckBiosImage(options, imageNote);
     if (error.empty()) {
         error = WritePackage(options, inputs, templateFile.data(), templateEntries, layout, folder);
     }

@@ -1,15 +1,18 @@
 #include "pack/package_checks.h"
 
+#include <utility>
+
 #include "pack/kit_cabinet.h"
 #include "pack/pack_text.h"
 #include "pack/pe_resources.h"
 #include "payload/cabinet_extractor.h"
 #include "payload/payload_store.h"
 #include "payload/xml_document.h"
+#include "platform/build_files.h"
 #include "platform/code_pages.h"
 #include "platform/handles.h"
 #include "platform/mapped_files.h"
-#include "platform/path_limit.h"
+#include "platform/own_files.h"
 #include "shared/ansi_text.h"
 #include "shared/file_names.h"
 
@@ -29,10 +32,7 @@ constexpr RequiredProgram kRequiredPrograms[] = {
 };
 
 std::string FullPathFolded(const std::string& path) {
-    char full[kPathBufferSize] = {};
-    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    std::string folded = length > 0 && length < sizeof full ? std::string(full, length) : path;
-    return ComparableName(folded);
+    return ComparableName(platform::FullPathOf(path));
 }
 
 bool SameFileIdentity(const std::string& a, const std::string& b) {
@@ -131,6 +131,32 @@ const char* MachineText(std::uint16_t machine) {
                                      : "neither an x86 nor an x86-64 program";
 }
 
+// Removes a folder tree when it goes out of scope.
+class RemovedOnExit {
+  public:
+    explicit RemovedOnExit(std::string path) : path_(std::move(path)) {}
+    ~RemovedOnExit() { platform::DeleteTree(path_.c_str()); }
+    RemovedOnExit(const RemovedOnExit&) = delete;
+    RemovedOnExit& operator=(const RemovedOnExit&) = delete;
+
+  private:
+    std::string path_;
+};
+
+// What keeps the platform from starting a whole executable as a program of its own.
+std::string StartableProgramFault(const PeProgram& program) {
+    if ((program.characteristics & kImageDll) != 0) return " is a DLL, not a program";
+    if ((program.characteristics & kImageExecutable) == 0) {
+        return " is not marked as an executable image (its linker failed)";
+    }
+    if (program.subsystem != kSubsystemWindowsGui &&
+        program.subsystem != kSubsystemWindowsConsole) {
+        return " is built for subsystem " + std::to_string(program.subsystem) +
+               ", not for Windows (a GUI or console program)";
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string CheckKitProgram(const std::string& path, const std::string& kitName,
@@ -145,22 +171,26 @@ std::string CheckKitProgram(const std::string& path, const std::string& kitName,
                    " cannot be unpacked as the setup unpacks it (damaged, or the output's "
                    "folder path is too long)";
         }
-        platform::MappedFile program((destination + required.program).c_str());
-        PeSignatureLayout layout;
+        // What was unpacked goes once it is checked: the build needs the room for the package.
+        const RemovedOnExit unpackedTree(folder + kitName);
+        platform::MappedFile file((destination + required.program).c_str());
+        PeProgram program;
         std::string fault;
-        if (program.data() == nullptr ||
-            !ReadSignatureLayout(program.data(), static_cast<std::size_t>(program.size()), layout,
-                                 fault)) {
-            return path + ": its " + required.program + " is not a Windows program";
+        const std::string named = path + ": its " + required.program;
+        if (file.data() == nullptr ||
+            !ReadProgramHeaders(file.data(), static_cast<std::size_t>(file.size()), program,
+                                fault)) {
+            return named + " is not a Windows program" + (fault.empty() ? "" : " (" + fault + ")");
         }
-        const bool fits = !required.variant64 ? layout.machine == kMachineI386
+        fault = StartableProgramFault(program);
+        if (!fault.empty()) return named + fault;
+        const bool fits = !required.variant64 ? program.machine == kMachineI386
                           : template64
-                              ? layout.machine == kMachineAmd64
-                              : layout.machine == kMachineAmd64 || layout.machine == kMachineI386;
+                              ? program.machine == kMachineAmd64
+                              : program.machine == kMachineAmd64 || program.machine == kMachineI386;
         if (!fits) {
-            return path + ": its " + required.program + " is " + MachineText(layout.machine) +
-                   ", which cannot run where the " + (template64 ? "64-bit " : "") +
-                   "setup starts it";
+            return named + " is " + MachineText(program.machine) + ", which cannot run where the " +
+                   (template64 ? "64-bit " : "") + "setup starts it";
         }
     }
     return {};

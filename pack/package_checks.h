@@ -30,9 +30,11 @@ std::string CheckKitCabinetFile(const std::string& path, const std::string& kitN
                                 const unsigned char* data, unsigned long long size);
 
 // Unpacks a kit cabinet into `folder` (which ends in a backslash) as the setup will, and checks
-// that the program the setup starts from it is a Windows program that runs where that variant
-// is used: x86 in the 32-bit variants; x86-64 in the 64-bit variants of the 64-bit setup (its
-// PCs may have no WOW64); either in the 64-bit variants of the 32-bit setup.
+// that the program the setup starts from it is one Windows starts: a whole executable (headers
+// and every section inside the file), not a DLL, for the Windows GUI or console subsystem, and
+// for the machine where that variant is used: x86 in the 32-bit variants; x86-64 in the 64-bit
+// variants of the 64-bit setup (its PCs may have no WOW64); either in the 64-bit variants of the
+// 32-bit setup. What it unpacked is removed again.
 std::string CheckKitProgram(const std::string& path, const std::string& kitName,
                             const std::string& folder, bool template64);
 

@@ -15,7 +15,8 @@ constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::size_t kResourceDirectoryIndex = 2;
 constexpr std::size_t kCertificateDirectoryIndex = 4;
 constexpr std::size_t kDataDirectorySize = 8;
-constexpr std::size_t kChecksumFieldAt = 64;  // in the optional header, for both formats
+constexpr std::size_t kChecksumFieldAt = 64;   // in the optional header, for both formats
+constexpr std::size_t kSubsystemFieldAt = 68;  // the same
 constexpr std::size_t kDirectoryHeaderSize = 16;
 constexpr std::size_t kDirectoryEntrySize = 8;
 constexpr std::size_t kDataEntrySize = 16;
@@ -51,6 +52,8 @@ class Bytes {
 // The file and optional headers, checked to lie inside the file.
 struct PeHeaders {
     std::uint32_t machine = 0;
+    std::uint32_t characteristics = 0;
+    std::uint32_t subsystem = 0;
     std::uint32_t sectionCount = 0;
     std::uint64_t optional = 0;  // the optional header
     std::uint32_t optionalSize = 0;
@@ -65,6 +68,7 @@ bool ReadPeHeaders(const Bytes& bytes, PeHeaders& headers, std::string& fault) {
     if (!bytes.has(pe, 4 + kFileHeaderSize) || bytes.read(pe, 4) != 0x00004550) return false;
     headers.machine = bytes.read(pe + 4, 2);
     headers.sectionCount = bytes.read(pe + 6, 2);
+    headers.characteristics = bytes.read(pe + 22, 2);
     headers.optionalSize = bytes.read(pe + 20, 2);
     headers.optional = pe + 4 + kFileHeaderSize;
     if (!bytes.has(headers.optional, headers.optionalSize) || headers.optionalSize < 2) {
@@ -78,6 +82,7 @@ bool ReadPeHeaders(const Bytes& bytes, PeHeaders& headers, std::string& fault) {
         fault = "its headers are cut short";
         return false;
     }
+    headers.subsystem = bytes.read(headers.optional + kSubsystemFieldAt, 2);
     headers.directoryCount = bytes.read(countField, 4);
     headers.directories = countField + 4;
     fault.clear();
@@ -89,6 +94,39 @@ bool DirectoryEntry(const PeHeaders& headers, std::size_t index, std::uint64_t& 
     entry = headers.directories + index * kDataDirectorySize;
     return headers.directoryCount > index &&
            entry + kDataDirectorySize <= headers.optional + headers.optionalSize;
+}
+
+// Every section's bytes must lie in the file: a cut file is no complete program.
+bool ReadSections(const Bytes& bytes, const PeHeaders& headers, std::vector<Section>& sections,
+                  std::string& fault) {
+    const std::uint64_t table = headers.optional + headers.optionalSize;
+    if (!bytes.has(table, static_cast<std::uint64_t>(headers.sectionCount) * kSectionHeaderSize)) {
+        fault = "its section table is cut short";
+        return false;
+    }
+    for (std::uint32_t i = 0; i < headers.sectionCount; ++i) {
+        const std::uint64_t header = table + i * kSectionHeaderSize;
+        Section section{bytes.read(header + 12, 4), bytes.read(header + 16, 4),
+                        bytes.read(header + 20, 4)};
+        if (!bytes.has(section.rawOffset, section.rawSize)) {
+            fault = "it is cut short (a section lies beyond its end)";
+            return false;
+        }
+        sections.push_back(section);
+    }
+    return true;
+}
+
+// Where the sections' bytes end in the file (past the headers when it has none).
+std::uint64_t SectionsEnd(const PeHeaders& headers, const std::vector<Section>& sections) {
+    std::uint64_t end = headers.optional + headers.optionalSize +
+                        static_cast<std::uint64_t>(headers.sectionCount) * kSectionHeaderSize;
+    for (const Section& section : sections) {
+        if (section.rawSize != 0) {
+            end = std::max<std::uint64_t>(end, std::uint64_t{section.rawOffset} + section.rawSize);
+        }
+    }
+    return end;
 }
 
 class Reader {
@@ -158,25 +196,7 @@ class Reader {
         }
         resourceRva_ = u32(resourceEntry);
         resourceSize_ = u32(resourceEntry + 4);
-        return readSections(headers.optional + headers.optionalSize, headers.sectionCount, fault);
-    }
-
-    // Every section's bytes must lie in the file: a cut file is no complete setup.
-    bool readSections(std::uint64_t table, std::uint32_t count, std::string& fault) {
-        if (!bytes_.has(table, static_cast<std::uint64_t>(count) * kSectionHeaderSize)) {
-            fault = "its section table is cut short";
-            return false;
-        }
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint64_t header = table + i * kSectionHeaderSize;
-            Section section{u32(header + 12), u32(header + 16), u32(header + 20)};
-            if (!bytes_.has(section.rawOffset, section.rawSize)) {
-                fault = "it is cut short (a section lies beyond its end)";
-                return false;
-            }
-            sections_.push_back(section);
-        }
-        return true;
+        return ReadSections(bytes_, headers, sections_, fault);
     }
 
     bool toFileOffset(std::uint64_t rva, std::uint64_t length, std::uint64_t& offset) const {
@@ -314,12 +334,29 @@ bool ReadSignatureLayout(const unsigned char* data, std::size_t size, PeSignatur
     layout.certificateDirectory = entry;
     layout.certificateOffset = bytes.read(entry, 4);
     layout.certificateSize = bytes.read(entry + 4, 4);
+    std::vector<Section> sections;
+    if (!ReadSections(bytes, headers, sections, fault)) return false;
+    layout.sectionsEnd = SectionsEnd(headers, sections);
     if (layout.certificateSize != 0 &&
         !bytes.has(layout.certificateOffset, layout.certificateSize)) {
         fault = "its certificate table lies beyond its end";
         return false;
     }
     fault.clear();
+    return true;
+}
+
+bool ReadProgramHeaders(const unsigned char* data, std::size_t size, PeProgram& program,
+                        std::string& fault) {
+    const Bytes bytes(data, size);
+    PeHeaders headers;
+    std::vector<Section> sections;
+    if (!ReadPeHeaders(bytes, headers, fault) || !ReadSections(bytes, headers, sections, fault)) {
+        return false;
+    }
+    program.machine = static_cast<std::uint16_t>(headers.machine);
+    program.characteristics = static_cast<std::uint16_t>(headers.characteristics);
+    program.subsystem = static_cast<std::uint16_t>(headers.subsystem);
     return true;
 }
 

@@ -35,12 +35,33 @@ struct PeSignatureLayout {
     std::uint32_t certificateOffset = 0;     // a file offset, not an address
     std::uint32_t certificateSize = 0;       // 0 when the file carries no signature
     std::uint16_t machine = 0;               // the file header's machine type
+    std::uint64_t sectionsEnd = 0;           // where the headers' and sections' bytes end
 };
 
 // Reads the layout of a Windows executable's headers; false with `fault` set when the bytes are
-// not one, or its certificate table lies outside the file.
+// not one (its section table or a section cut short), or its certificate table lies outside the
+// file.
 bool ReadSignatureLayout(const unsigned char* data, std::size_t size, PeSignatureLayout& layout,
                          std::string& fault);
+
+// The file header's characteristics: the image can be started; it is a DLL.
+constexpr std::uint16_t kImageExecutable = 0x0002;
+constexpr std::uint16_t kImageDll = 0x2000;
+// The subsystems of programs the platform starts on the desktop or in a console.
+constexpr std::uint16_t kSubsystemWindowsGui = 2;
+constexpr std::uint16_t kSubsystemWindowsConsole = 3;
+
+// What the platform's loader looks at before it starts a program.
+struct PeProgram {
+    std::uint16_t machine = 0;
+    std::uint16_t characteristics = 0;
+    std::uint16_t subsystem = 0;
+};
+
+// Reads a program's headers; false with `fault` set when the bytes are not a whole Windows
+// executable (its headers, and every section's bytes, inside the file).
+bool ReadProgramHeaders(const unsigned char* data, std::size_t size, PeProgram& program,
+                        std::string& fault);
 
 // The checksum the platform's loader and signing tools expect: the 16-bit one's complement sum of
 // the file's words, its own field counted as zero, plus the file's length.

@@ -1,6 +1,6 @@
 #include "payload/cabinet_text.h"
 
-#include "payload/device_names.h"
+#include "shared/device_names.h"
 #include "shared/format_text.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "payload/device_names.h"
+#include "shared/device_names.h"
 #include "payload/profile_reader.h"
 
 namespace {

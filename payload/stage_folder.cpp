@@ -103,7 +103,7 @@ std::wstring PackageFolderIn(const std::wstring& stageFolder, std::string& why) 
 // The stage folder as the platform names it; empty, after a debug text, when its name is not a
 // plain folder path (as set, or once expanded) or it is not a folder of a local fixed drive.
 std::wstring LocalStageFolder(const std::string& setting) {
-    std::string fault = StageFolderNameFault(setting);
+    std::string fault = FolderNameFault(setting);
     if (!fault.empty()) {
         Refuse(WideSettingText(setting), "its name " + fault);
         return {};
@@ -114,7 +114,7 @@ std::wstring LocalStageFolder(const std::string& setting) {
         Refuse(WideSettingText(setting), WithError("it is not an absolute folder, error ", error));
         return {};
     }
-    fault = StageFolderNameFault(AsciiShadow(folder));
+    fault = FolderNameFault(AsciiShadow(folder));
     if (!fault.empty()) {
         Refuse(folder, "its name " + fault);
         return {};

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "shared/ansi_text.h"
+#include "shared/device_names.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ bool HasLoosePercent(const std::string& segment) {
 
 }  // namespace
 
-std::string StageFolderNameFault(const std::string& folder) {
+std::string FolderNameFault(const std::string& folder) {
     const std::size_t colon = folder.find(':');
     const bool driveColon = colon == 1 && IsAsciiLetter(folder[0]);
     if (colon != std::string::npos &&
@@ -146,6 +147,7 @@ std::string StageFolderNameFault(const std::string& folder) {
         if (HasLoosePercent(segment)) {
             return "has a '%' that is not a whole %NAME% segment";
         }
+        if (IsDeviceName(segment)) return "has a segment that names a device (\"" + segment + "\")";
         if (end == std::string::npos) return {};
         start = end + 1;
     }

@@ -72,11 +72,12 @@ bool IsUsableTraceLogFolder(const std::string& folder);
 // never a share (the setup starts programs from it), with the trace log folder's other limits.
 bool IsUsableStageFolder(const std::string& folder);
 
-// Why a stage folder's name is not a plain folder path, or empty when it is: a ':' other than the
-// drive's, a segment of dots (and blanks) such as "." or "..", or a '%' outside a %NAME% reference
-// that is a whole segment. The builder refuses such a setting; the setup refuses it, and its
-// expansion, too (a package built before the rule, a variable's value).
-std::string StageFolderNameFault(const std::string& folder);
+// Why a stage or trace log folder's name is not a plain folder path, or empty when it is: a ':'
+// other than the drive's, a segment of dots (and blanks) such as "." or "..", a '%' outside a
+// %NAME% reference that is a whole segment, or a segment that names a device ("con", "nul.txt").
+// The builder refuses such a setting; the setup refuses such a stage folder, and its expansion,
+// too (a package built before the rule, a variable's value).
+std::string FolderNameFault(const std::string& folder);
 
 // True for a drive path ("C:\\...") or a share ("\\\\server\\..."): a folder that does not
 // depend on the current directory or drive.

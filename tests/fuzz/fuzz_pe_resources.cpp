@@ -18,6 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (fault.empty()) {
         std::abort();
     }
+    // A kit program and a template's signature are read by the same bounds-checked headers.
+    PeProgram program;
+    if (!ReadProgramHeaders(data, size, program, fault) && fault.empty()) std::abort();
+    PeSignatureLayout layout;
+    if (ReadSignatureLayout(data, size, layout, fault) &&
+        (layout.sectionsEnd > size || (layout.certificateSize != 0 &&
+                                       layout.certificateOffset > size - layout.certificateSize))) {
+        std::abort();
+    }
     std::vector<std::string> names;
     const std::string reason = CheckKitCabinet(data, size, names);
     // A cabinet that passes is whole: its signature and its stated length are there.

@@ -502,6 +502,26 @@ def wait_for_batch(folder, seconds=BATCH_WAIT_SECONDS):
     return not batch.exists()
 
 
+HOLD_SECONDS = int(60 * TIME_FACTOR)
+
+
+class Holder:
+    """Keeps a file open so that the setup can neither replace nor delete it, while it can still
+    be started: the file is not this run's."""
+
+    def __init__(self, target, path):
+        self.proc = subprocess.Popen(
+            target.command(WINE_LOADERS[target.arch], str(target.tools / "hold.exe"),
+                           target.win_path(path), str(HOLD_SECONDS)),
+            env=target.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        assert self.proc.stdout.readline().strip() == b"held", f"cannot hold {path}"
+
+    def release(self):
+        self.proc.kill()
+        self.proc.wait()
+
+
 def processes_in_prefix(target, needle):
     """The Unix processes of the target's prefix whose command line holds `needle` (bytes)."""
     found = []

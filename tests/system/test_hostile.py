@@ -2,13 +2,12 @@
 seem, read-only entries, foreign code pages, and how the cleanup batch is started."""
 
 import shutil
-import subprocess
 import time
 
 import pytest
 
 from cabinet import Entry, write_cabinet
-from conftest import TIME_FACTOR, WINE_LOADERS, patch_entry, wait_for_batch
+from conftest import TIME_FACTOR, Holder, patch_entry, wait_for_batch
 from test_driver import expected_log
 from test_install import expected_batch, names
 
@@ -17,7 +16,6 @@ REFUSED = "fn_CreateInstallationFiles: BIOS image name is not a plain file name.
 CLIENT_OK = "fn_Install: Call to Runvex.exe successfull"
 CLIENT_FAILED = "fn_Install: Call to Runvex.exe failed"
 WESTERN = {"LANG": "de_DE.UTF-8", "LC_ALL": "de_DE.UTF-8"}  # ANSI 1252, OEM 850
-HOLD_SECONDS = int(60 * TIME_FACTOR)
 
 
 def plant(target, path, read_only=True):
@@ -58,23 +56,6 @@ def test_planted_read_only_programs_and_batch_are_replaced(unprivileged, make_wo
     assert second.child_messages("StopHWIX") == [" stop", " start"]
     assert wait_for_batch(folder)
     assert names(folder) == ["setup.exe", "setup.log"]
-
-
-class Holder:
-    """Keeps a file open so that the setup can neither replace nor delete it, while it can still
-    be started: the file is not this run's."""
-
-    def __init__(self, target, path):
-        self.proc = subprocess.Popen(
-            target.command(WINE_LOADERS[target.arch], str(target.tools / "hold.exe"),
-                           target.win_path(path), str(HOLD_SECONDS)),
-            env=target.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL)
-        assert self.proc.stdout.readline().strip() == b"held", f"cannot hold {path}"
-
-    def release(self):
-        self.proc.kill()
-        self.proc.wait()
 
 
 INCOMPLETE = "fn_Install: Payload incomplete, nothing started."

@@ -1,13 +1,17 @@
 """setup-pack: building a task package from the template and listing it."""
 
 import hashlib
+import os
 import shutil
+import signal
 import struct
 import subprocess
+import time
 
 import pytest
 
-from conftest import FLAVOURS, ROOT, folder_name
+from conftest import (FLAVOURS, ROOT, TIME_FACTOR, WINE_LOADERS, Holder, folder_name,
+                      small_drive)
 DATA = ROOT / "kit" / "data"
 FLASH_PROFILE = b'<root><command type="bootstatus"/><command type="flash" image="A01.hdr"/></root>'
 SCHEMA = b'<root schemaVersion="2.0"><setting name="x"/></root>'
@@ -151,13 +155,42 @@ BAD_BUILDS = [
      "--bios-version must be 1 to 64 printable ASCII characters"),
     ("BIOS version with a blank around", {}, ["+", "--bios-version", " 1.62"],
      "--bios-version begins or ends with a blank"),
+    # Paths Windows would refuse, or open under another name than the one written.
+    ("output a wildcard", {}, ["*"], "--out \"*\" has a '*', which Windows refuses in a file name"),
+    ("output with a question mark", {}, ["oth?r.exe"], "--out \"oth?r.exe\" has a '?'"),
+    ("output ending in a blank", {}, ["new.exe "],
+     '--out "new.exe " has a name ending in a blank or a dot, which Windows drops'),
+    ("output a device", {}, ["nul"], '--out "nul" names a device ("nul")'),
+    ("settings with a stream", {}, ["+", "--settings", "s.txt:x"],
+     "--settings \"s.txt:x\" has a ':' other than a drive's"),
+    ("output path too long", {}, ["a" * 230 + ".exe"],
+     "the path is too long for a build beside it (its build folder's path would have"),
+    ("UTF-16 settings without a mark", {"s.txt": "result-key=A01\r\n".encode("utf-16-le")},
+     ["+", "--settings", "s.txt"], "s.txt is UTF-16 text: save it as UTF-8"),
+    ("stage folder with a device", {}, ["+", "--stage-folder", "C:\\con\\x"],
+     'stage-folder "C:\\con\\x" has a segment that names a device ("con")'),
+    ("trace log folder a lone percent", {}, ["+", "--trace-log-folder", "%"],
+     "trace-log-folder \"%\" has a '%' that is not a whole %NAME% segment"),
+    # A certificate table that cannot be cut off whole, or is not where signing tools put it.
+    ("certificate table inside a section", {"template.exe": lambda d: with_certificate_table(
+        d, len(d) - 4096, 4096)}, [], "template.exe carries a certificate table that starts inside"),
+    ("certificate table off its alignment", {"template.exe": lambda d: with_certificate_table(
+        d + bytes(17), len(d) + 1, 16)}, [], "does not start on an 8-byte boundary"),
 ]
+
+
+def with_certificate_table(data, offset, size):
+    """The file with its certificate directory entry pointing at `offset`, `size`."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    entry = pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
+    return data[:entry] + struct.pack("<II", offset, size) + data[entry + 8:]
 
 
 @pytest.mark.parametrize("label,files,change,message", BAD_BUILDS, ids=[b[0] for b in BAD_BUILDS])
 def test_failed_checks_leave_no_output(native, packdir, label, files, change, message):
     for name, data in files.items():
-        (packdir / name).write_bytes(data)
+        (packdir / name).write_bytes(data((packdir / name).read_bytes()) if callable(data) else data)
     args = full_build()
     if change == ["--bios"]:
         i = args.index("--bios")
@@ -317,7 +350,28 @@ BAD_KITS = [
     ("x86-64 client in the 32-bit variant", "Runvex.cab",
      lambda t: ("ZunaClientModule32.exe", (FLAVOURS[64].kit / "ZunaClientModule64.exe").read_bytes()),
      "its ZunaClientModule32.exe is an x86-64 program"),
+    # What the loader refuses to start although its machine type fits.
+    ("x86-64 DLL as the client", "runvex64.cab",
+     lambda t: ("ZunaClientModule64.exe", client64_with(characteristics=0x2000)),
+     "its ZunaClientModule64.exe is a DLL, not a program"),
+    ("the client cut after 1024 bytes", "runvex64.cab",
+     lambda t: ("ZunaClientModule64.exe", client64_with()[:1024]),
+     "its ZunaClientModule64.exe is not a Windows program (it is cut short"),
+    ("an EFI application as the client", "runvex64.cab",
+     lambda t: ("ZunaClientModule64.exe", client64_with(subsystem=10)),
+     "its ZunaClientModule64.exe is built for subsystem 10, not for Windows"),
 ]
+
+
+def client64_with(characteristics=0, subsystem=None):
+    """The 64-bit stand-in client module with flags added to its characteristics, or another
+    subsystem."""
+    data = bytearray((FLAVOURS[64].kit / "ZunaClientModule64.exe").read_bytes())
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    struct.pack_into("<H", data, pe + 22, struct.unpack_from("<H", data, pe + 22)[0] | characteristics)
+    if subsystem is not None:
+        struct.pack_into("<H", data, pe + 24 + 68, subsystem)
+    return bytes(data)
 
 
 @pytest.mark.parametrize("label,cabinet,content,message", BAD_KITS, ids=[k[0] for k in BAD_KITS])
@@ -341,21 +395,122 @@ def test_kit_cabinets_are_unpacked_and_their_programs_checked(native, packdir, l
     assert not list(packdir.glob("task.exe.building-*"))
 
 
-def test_the_next_build_removes_what_a_killed_build_left(native, packdir):
-    """A killed build's folder beside the output (its package copy, the platform's copy) is
-    removed by the next build of that output; a build leaves nothing in the temporary folder."""
-    stale = packdir / "task.exe.building-4000000.tmp"
-    stale.mkdir()
-    (stale / "spk1A2B.tmp").write_bytes(b"MZ" + bytes(4096))
-    (stale / "res3C4D.tmp").write_bytes(bytes(4096))
+# Folders beside the output, planted as builds on this PC or another would leave them: with the
+# marker a live build holds (held here by hold.exe, or no longer), without one (an older builder's,
+# or one a build is just making), or of another output. Each with what a build writes into it.
+BUILD_FOLDERS = [
+    ("task.exe.building-0000001f.tmp", "killed", False),
+    ("task.exe.building-4000001.tmp", "live", True),  # another PC's: its process ID means nothing here
+    ("task.exe.building-4000000.tmp", "old", False),
+    ("task.exe.building-3d.tmp", "young", True),
+    ("other.exe.building-999.tmp", "old", True),
+    ("zzz.building-999.tmp", "killed", True),
+    ("task.exe.building-7x.tmp", "killed", True),
+]
+MARKER = "build.lock"
+TWO_DAYS = 2 * 24 * 3600
+
+
+def plant_build_folders(target, packdir):
+    holders = []
+    for name, state, _ in BUILD_FOLDERS:
+        folder = packdir / name
+        folder.mkdir()
+        (folder / "spk1A2B.tmp").write_bytes(b"MZ" + bytes(4096))
+        if state in ("killed", "live"):
+            (folder / MARKER).write_bytes(b"")
+        if state == "live":
+            holders.append(Holder(target, folder / MARKER))
+        if state == "old":
+            os.utime(folder, (time.time() - TWO_DAYS,) * 2)
+    return holders
+
+
+def test_a_build_removes_only_folders_its_output_left_abandoned(native, packdir):
+    """Nothing is touched before the inputs and the output are checked; then a build removes the
+    folders of killed builds of its output and older builders' folders unchanged for a day, never
+    a live build's (whatever PC runs it, whatever its process ID), a young one, or another
+    output's; and it leaves nothing in the temporary folder."""
+    holders = plant_build_folders(native, packdir)
     temp = sorted(native.drive_c.glob("users/*/Temp"))
     assert temp
     before = {p.name for folder in temp for p in folder.iterdir()}
-    code, _, err = pack(native, packdir, *full_build("--kit", str(kit_folder(native, packdir).name)))
+    kit = kit_folder(native, packdir).name
+    try:
+        for out, bad_profile, message in [("*", False, "--out \"*\" has a '*'"),
+                                           ("oth?r.exe", False, "--out \"oth?r.exe\" has a '?'"),
+                                           ("task.exe", True, "profile.xml is not well-formed")]:
+            (packdir / "profile.xml").write_bytes(b"<root>" if bad_profile else FLASH_PROFILE)
+            args = full_build("--kit", kit)
+            args[-1] = out
+            code, _, err = pack(native, packdir, *args)
+            assert code == 1 and message in err, err
+            assert all((packdir / name).exists() for name, _, _ in BUILD_FOLDERS), out
+        (packdir / "profile.xml").write_bytes(FLASH_PROFILE)
+        code, _, err = pack(native, packdir, *full_build("--kit", kit))
+        assert (code, err) == (0, "")
+        assert {name for name, _, kept in BUILD_FOLDERS if (packdir / name).exists()} == \
+            {name for name, _, kept in BUILD_FOLDERS if kept}
+        assert (packdir / "task.exe.building-4000001.tmp" / "spk1A2B.tmp").exists()
+        assert {p.name for folder in temp for p in folder.iterdir()} == before
+    finally:
+        for holder in holders:
+            holder.release()
+
+
+def test_a_live_build_keeps_its_folder_and_the_next_build_after_a_kill_builds(native, packdir):
+    """A builder stopped in the middle of its build (its folder marked and held) is passed by:
+    a second build of the same output builds beside it. Once it is killed, a build with a bad
+    profile names the profile and touches nothing; the next good build removes its folder."""
+    with open(packdir / "A01.hdr", "wb") as image:
+        image.truncate(96 << 20)
+    kit = kit_folder(native, packdir).name
+    stopped = None
+    for _ in range(5):
+        proc = subprocess.Popen(native.command(WINE_LOADERS[native.arch], str(native.pack_exe),
+                                               *full_build("--kit", kit)),
+                                cwd=packdir, env=native.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60 * TIME_FACTOR
+        while proc.poll() is None and time.monotonic() < deadline:
+            markers = list(packdir.glob("task.exe.building-*.tmp/" + MARKER))
+            if markers:
+                os.kill(proc.pid, signal.SIGSTOP)
+                if markers[0].exists():
+                    stopped = markers[0].parent
+                    break
+                os.kill(proc.pid, signal.SIGCONT)
+            time.sleep(0.002)
+        if stopped:
+            break
+        proc.wait()
+    assert stopped, "the builder never showed its marked folder"
+    try:
+        code, out, err = pack(native, packdir, *full_build("--kit", kit))
+        assert (code, err) == (0, "") and "setup-pack: wrote task.exe" in out
+        assert stopped.exists() and (stopped / MARKER).exists()
+    finally:
+        proc.kill()
+        proc.wait()
+    (packdir / "profile.xml").write_bytes(b"<root>")
+    code, _, err = pack(native, packdir, *full_build("--kit", kit))
+    assert code == 1 and "profile.xml is not well-formed" in err and stopped.exists()
+    (packdir / "profile.xml").write_bytes(FLASH_PROFILE)
+    code, _, err = pack(native, packdir, *full_build("--kit", kit))
     assert (code, err) == (0, "")
-    assert not stale.exists()
     assert not list(packdir.glob("task.exe.building-*"))
-    assert {p.name for folder in temp for p in folder.iterdir()} == before
+
+
+def test_a_drive_too_small_for_the_build_is_refused_before_anything_is_written(native, packdir):
+    with small_drive(native, 1 << 20) as drive:
+        (packdir / "A01.hdr").write_bytes(bytes(range(256)) * 2800)  # 700 KB
+        code, out, err = pack(native, packdir, *full_build()[:-1], "Q:\\w\\task.exe")
+        assert (code, out) == (1, "")
+        lines = err.splitlines()
+        assert len(lines) == 1 and lines[0].startswith(
+            "setup-pack: error: the folder of Q:\\w\\task.exe has "), err
+        assert lines[0].endswith(" (twice the package)") and "KiB free; the build needs about" in err
+        assert list(drive.iterdir()) == []
 
 
 def test_a_package_beyond_what_the_resource_update_writes_is_refused(native, packdir):

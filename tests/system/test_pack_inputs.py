@@ -141,7 +141,7 @@ def test_image_named_like_the_package_or_its_logs(native, packdir, image):
 
 @pytest.mark.parametrize("option,input_name,out", [
     ("--bios", "b2.hdr", "B2.HDR"), ("--profile", "p2.xml", "p2.xml"),
-    ("--template", "t2.exe", ".\\t2.exe."), ("--schema", "s2.xml", "S2.xml")])
+    ("--template", "t2.exe", ".\\T2.exe"), ("--schema", "s2.xml", "S2.xml")])
 def test_output_that_is_an_input_is_refused(native, packdir, option, input_name, out):
     source = {"--bios": "A01.hdr", "--profile": "profile.xml", "--template": "template.exe",
               "--schema": "schema.xml"}[option]

@@ -76,9 +76,17 @@ TEST(ReadPayloadResources, EveryTruncationAndDamageIsAFault) {
     const Bytes setup = MakeSetup(107, 1033, "<root/>");
     std::vector<PeResource> found;
     std::string fault;
+    PeProgram program;
+    PeSignatureLayout layout;
+    ASSERT_TRUE(ReadProgramHeaders(setup.data(), setup.size(), program, fault)) << fault;
+    EXPECT_EQ(program.machine, kMachineI386);
+    ASSERT_TRUE(ReadSignatureLayout(setup.data(), setup.size(), layout, fault)) << fault;
+    EXPECT_EQ(layout.sectionsEnd, setup.size());
     for (std::size_t size = 0; size < setup.size(); ++size) {
         Bytes cut(setup.begin(), setup.begin() + size);
         EXPECT_FALSE(ReadPayloadResources(cut.data(), cut.size(), found, fault)) << size;
+        // A program is checked whole, as the loader maps it, not only up to its headers.
+        EXPECT_FALSE(ReadProgramHeaders(cut.data(), cut.size(), program, fault)) << size;
     }
     struct Damage {
         std::size_t at;

@@ -262,12 +262,13 @@ TEST(PackageSettings, TraceLogFolderAndResultKey) {
     // Only a plain folder path: no stream, no segment of dots, no '%' but whole %NAME% segments.
     for (const char* folder : {"C:\\Stage", "%ProgramData%\\BiosTasks", "d:\\", "C:\\%X%\\y",
                                "C:\\a.b\\c.", "C:\\x\\"}) {
-        EXPECT_EQ(StageFolderNameFault(folder), "") << folder;
+        EXPECT_EQ(FolderNameFault(folder), "") << folder;
     }
     for (const char* folder :
          {"C:\\Stage:ads", "C:\\Stage\\..\\..\\windows", "C:\\.\\x", "C:\\a\\. .", "C:\\a%PATH%b",
-          "%ProgramData%x\\y", "C:\\%", "C:\\%A%%B%", "%A%:\\x", "C:\\%%\\x"}) {
-        EXPECT_NE(StageFolderNameFault(folder), "") << folder;
+          "%ProgramData%x\\y", "C:\\%", "C:\\%A%%B%", "%A%:\\x", "C:\\%%\\x", "%", "C:\\con\\x",
+          "C:\\x\\Nul.txt", "\\\\srv\\lpt1"}) {
+        EXPECT_NE(FolderNameFault(folder), "") << folder;
     }
     PackageSettings staged;
     ASSERT_TRUE(ParsePackageSettings("stage-folder=%ProgramData%\\BiosTasks\r\n", staged, fault));

@@ -1,4 +1,4 @@
-#include "payload/device_names.h"
+#include "shared/device_names.h"
 
 #include "shared/ansi_text.h"
 

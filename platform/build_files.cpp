@@ -1,0 +1,100 @@
+#include "platform/build_files.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/handles.h"
+
+namespace platform {
+
+namespace {
+
+// FILETIME counts 100-nanosecond steps.
+constexpr unsigned long long kFileTimeStepsPerSecond = 10000000ull;
+// Other numbers a new folder tries when its first is taken: far more than builders at once.
+constexpr int kNumberedFolderTries = 64;
+
+unsigned long long FileTimeValue(const FILETIME& time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// A number where other PCs (whose process IDs may be the same) are unlikely to start.
+DWORD FirstFolderNumber() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (GetCurrentProcessId() * 2654435761u) ^ now.dwLowDateTime ^ GetTickCount();
+}
+
+// A folder of its own, not a link to one elsewhere.
+bool IsPlainFolder(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+std::string Hex(DWORD value) {
+    char text[9] = {};
+    std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(value));
+    return text;
+}
+
+}  // namespace
+
+std::string FullPathOf(const std::string& path) {
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::string full(needed, '\0');
+    const DWORD length = GetFullPathNameA(path.c_str(), needed, &full[0], nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    return full;
+}
+
+bool DeleteUnheldFile(const std::string& path) {
+    FileHandle file(CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file.valid()) return false;
+    file.reset();
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<FoundFolder> FoldersMatching(const std::string& pattern) {
+    std::vector<FoundFolder> found;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    WIN32_FIND_DATAA entry{};
+    FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+    if (!search.valid()) return found;
+    do {
+        if (!IsPlainFolder(entry.dwFileAttributes)) continue;
+        const unsigned long long changed =
+            std::max(FileTimeValue(entry.ftCreationTime), FileTimeValue(entry.ftLastWriteTime));
+        const unsigned long long current = FileTimeValue(now);
+        found.push_back({entry.cFileName,
+                         current > changed ? (current - changed) / kFileTimeStepsPerSecond : 0});
+    } while (FindNextFileA(search.get(), &entry));
+    return found;
+}
+
+bool CreateNewNumberedFolder(const std::string& stem, const std::string& suffix, std::string& made,
+                             DWORD& error) {
+    DWORD number = FirstFolderNumber();
+    for (int attempt = 0; attempt < kNumberedFolderTries; ++attempt, number += 0x9E3779B9u) {
+        const std::string path = stem + Hex(number) + suffix;
+        if (CreateDirectoryA(path.c_str(), nullptr)) {
+            made = path;
+            return true;
+        }
+        error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+bool FreeDiskBytes(const std::string& folder, unsigned long long& bytes) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// Build file family: what the package builder needs of a folder that builders on other PCs may
+// share (a build share): full paths, held files, numbered folders, free space. Linked into the
+// builder only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The full path the platform makes of an ANSI path (from the current directory and drive); the
+// path as given when the platform cannot make one.
+std::string FullPathOf(const std::string& path);
+
+// Deletes the file at `path` when nothing holds it open, here or on another PC sharing its
+// folder (the file server refuses an open without sharing while another one lasts). True when it
+// was deleted.
+bool DeleteUnheldFile(const std::string& path);
+
+// A folder found beside others: its name and how long ago it or its entries last changed.
+struct FoundFolder {
+    std::string name;
+    unsigned long long secondsSinceChange = 0;
+};
+
+// The folders whose names match `pattern` (a path whose last component may hold '*'), links left
+// out; the caller checks each name, since the platform also matches short names.
+std::vector<FoundFolder> FoldersMatching(const std::string& pattern);
+
+// Makes a new folder named `stem` + a number in hex + `suffix`, trying other numbers while the
+// name is taken (by a folder this or another PC made); `made` gets its path. False with the
+// platform's error when none could be made.
+bool CreateNewNumberedFolder(const std::string& stem, const std::string& suffix, std::string& made,
+                             DWORD& error);
+
+// The bytes free to this user on the drive or share that holds `folder`; false when unknown.
+bool FreeDiskBytes(const std::string& folder, unsigned long long& bytes);
+
+}  // namespace platform
