@@ -1,7 +1,7 @@
 #include <cstring>
 
-#include "shared/device_names.h"
 #include "payload/profile_reader.h"
+#include "shared/device_names.h"
 
 namespace {
 constexpr wchar_t kFlashType[] = L"flash";
