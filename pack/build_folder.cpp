@@ -2,7 +2,6 @@
 
 #include "pack/pack_text.h"
 #include "platform/build_files.h"
-#include "platform/code_pages.h"
 #include "platform/own_files.h"
 #include "shared/file_names.h"
 
@@ -39,7 +38,7 @@ bool IsAbandoned(const std::string& folder, unsigned long long secondsSinceChang
     if (platform::FileAttributes(marker) == INVALID_FILE_ATTRIBUTES) {
         return secondsSinceChange > kSecondsOfADay;
     }
-    return platform::DeleteUnheldFile(marker);
+    return platform::DeleteUnclaimedFile(marker);
 }
 
 }  // namespace
@@ -72,7 +71,7 @@ BuildFolder::BuildFolder(const std::string& out) {
         error_ = error;
         return;
     }
-    marker_.reset(platform::CreateNewFile(platform::FromAnsi(made + '\\' + kMarkerName)));
+    marker_ = platform::ClaimNewFile(made + '\\' + kMarkerName);
     if (!marker_.valid()) {
         error_ = GetLastError();
         platform::DeleteTree(made.c_str());

@@ -14,13 +14,14 @@ constexpr std::size_t kLongestBuildFolderPath = 246;
 std::string BuildFolderRoomFault(const std::string& out);
 
 // Removes the folders that builds of `out` left behind, and only those that are provably
-// abandoned, whichever PC made them: a build holds a marker file in its folder open without
-// sharing, so a folder whose marker can be opened and deleted is no longer written into; a folder
+// abandoned, whichever PC made them: a build claims a marker file in its folder (held open without
+// sharing, its first byte locked), so a folder whose marker can be opened, locked and deleted is
+// no longer written into; a folder
 // without a marker (made by an older builder, or one that is just being made) only once it has
 // not changed for a day. Folders of other outputs are never considered.
 void RemoveAbandonedBuildFolders(const std::string& out);
 
-// Makes a new build folder for `out` and holds its marker until it is removed, with what is left
+// Makes a new build folder for `out` and claims its marker until it is removed, with what is left
 // in it, when this goes out of scope.
 class BuildFolder {
   public:

@@ -11,6 +11,9 @@ namespace {
 
 // FILETIME counts 100-nanosecond steps.
 constexpr unsigned long long kFileTimeStepsPerSecond = 10000000ull;
+// A claim locks the first byte of its file, for writing and reading alike, and never waits.
+constexpr DWORD kClaimLock = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+constexpr DWORD kClaimedBytes = 1;
 // Other numbers a new folder tries when its first is taken: far more than builders at once.
 constexpr int kNumberedFolderTries = 64;
 
@@ -49,12 +52,32 @@ std::string FullPathOf(const std::string& path) {
     return full;
 }
 
-bool DeleteUnheldFile(const std::string& path) {
-    FileHandle file(CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!file.valid()) return false;
-    file.reset();
-    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+FileHandle ClaimNewFile(const std::string& path) {
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    OVERLAPPED first{};
+    if (file.valid() && !LockFileEx(file.get(), kClaimLock, 0, kClaimedBytes, 0, &first)) {
+        const DWORD error = GetLastError();
+        file.reset();
+        DeleteFileA(path.c_str());
+        SetLastError(error);
+    }
+    return file;
+}
+
+bool DeleteUnclaimedFile(const std::string& path) {
+    {
+        FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        OVERLAPPED first{};
+        if (!file.valid() || !LockFileEx(file.get(), kClaimLock, 0, kClaimedBytes, 0, &first)) {
+            return false;
+        }
+        UnlockFileEx(file.get(), 0, kClaimedBytes, 0, &first);
+    }
+    // A claim is never made again on a file that was given up: only another remover can come
+    // between, and then one of the two deletes it.
+    return DeleteFileA(path.c_str()) != 0;
 }
 
 std::vector<FoundFolder> FoldersMatching(const std::string& pattern) {

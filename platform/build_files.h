@@ -8,16 +8,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+
 namespace platform {
 
 // The full path the platform makes of an ANSI path (from the current directory and drive); the
 // path as given when the platform cannot make one.
 std::string FullPathOf(const std::string& path);
 
-// Deletes the file at `path` when nothing holds it open, here or on another PC sharing its
-// folder (the file server refuses an open without sharing while another one lasts). True when it
-// was deleted.
-bool DeleteUnheldFile(const std::string& path);
+// A claim that other PCs sharing the folder see: a new file at `path`, held open without sharing
+// and with its first byte locked, until the handle is closed (or its process ends, however it
+// ends). File servers enforce both for every client; the lock is also what a Wine prefix sees of
+// another prefix's claim. An invalid handle, with the platform's error, when it cannot be made.
+FileHandle ClaimNewFile(const std::string& path);
+
+// Deletes the file at `path` when nobody claims it (ClaimNewFile) any more, here or on another PC;
+// true when it was deleted.
+bool DeleteUnclaimedFile(const std::string& path);
 
 // A folder found beside others: its name and how long ago it or its entries last changed.
 struct FoundFolder {

@@ -1,5 +1,6 @@
 """setup-pack: building a task package from the template and listing it."""
 
+import fcntl
 import hashlib
 import os
 import shutil
@@ -396,11 +397,13 @@ def test_kit_cabinets_are_unpacked_and_their_programs_checked(native, packdir, l
 
 
 # Folders beside the output, planted as builds on this PC or another would leave them: with the
-# marker a live build holds (held here by hold.exe, or no longer), without one (an older builder's,
-# or one a build is just making), or of another output. Each with what a build writes into it.
+# marker a live build claims (held here by hold.exe; locked from elsewhere, as a file server or
+# another Wine prefix shows another PC's claim; or no longer), without one (an older builder's, or
+# one a build is just making), or of another output. Each with what a build writes into it.
 BUILD_FOLDERS = [
     ("task.exe.building-0000001f.tmp", "killed", False),
-    ("task.exe.building-4000001.tmp", "live", True),  # another PC's: its process ID means nothing here
+    ("task.exe.building-4000001.tmp", "live", True),  # its process ID means nothing here
+    ("task.exe.building-5a5a5a5a.tmp", "claimed elsewhere", True),
     ("task.exe.building-4000000.tmp", "old", False),
     ("task.exe.building-3d.tmp", "young", True),
     ("other.exe.building-999.tmp", "old", True),
@@ -411,16 +414,29 @@ MARKER = "build.lock"
 TWO_DAYS = 2 * 24 * 3600
 
 
+class ClaimedElsewhere:
+    """A claim made outside the prefix: the first byte of the marker locked by this process."""
+
+    def __init__(self, path):
+        self.file = open(path, "r+b")
+        fcntl.lockf(self.file, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0)
+
+    def release(self):
+        self.file.close()
+
+
 def plant_build_folders(target, packdir):
     holders = []
     for name, state, _ in BUILD_FOLDERS:
         folder = packdir / name
         folder.mkdir()
         (folder / "spk1A2B.tmp").write_bytes(b"MZ" + bytes(4096))
-        if state in ("killed", "live"):
+        if state in ("killed", "live", "claimed elsewhere"):
             (folder / MARKER).write_bytes(b"")
         if state == "live":
             holders.append(Holder(target, folder / MARKER))
+        if state == "claimed elsewhere":
+            holders.append(ClaimedElsewhere(folder / MARKER))
         if state == "old":
             os.utime(folder, (time.time() - TWO_DAYS,) * 2)
     return holders
@@ -451,7 +467,9 @@ def test_a_build_removes_only_folders_its_output_left_abandoned(native, packdir)
         assert (code, err) == (0, "")
         assert {name for name, _, kept in BUILD_FOLDERS if (packdir / name).exists()} == \
             {name for name, _, kept in BUILD_FOLDERS if kept}
-        assert (packdir / "task.exe.building-4000001.tmp" / "spk1A2B.tmp").exists()
+        for name, state, _ in BUILD_FOLDERS:
+            if state in ("live", "claimed elsewhere"):
+                assert (packdir / name / "spk1A2B.tmp").exists() and (packdir / name / MARKER).exists()
         assert {p.name for folder in temp for p in folder.iterdir()} == before
     finally:
         for holder in holders:
