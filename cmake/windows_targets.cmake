@@ -99,7 +99,8 @@ add_setup_executable(${SETUP_NAME}-shortwait 3000)
 # The package builder for administrators.
 add_executable(${PACK_NAME} pack/pack_main.cpp pack/pack_options.cpp pack/package_build.cpp
   pack/package_list.cpp pack/package_sheet.cpp pack/package_checks.cpp pack/sha256.cpp pack/pack_text.cpp
-  pack/pe_resources.cpp pack/kit_cabinet.cpp pack/build_folder.cpp platform/build_files.cpp
+  pack/pe_resources.cpp pack/kit_cabinet.cpp pack/build_folder.cpp pack/build_inputs.cpp
+  pack/build_settings.cpp pack/package_write.cpp platform/build_files.cpp
   ${CMAKE_BINARY_DIR}/setup-pack_version.rc)
 target_link_libraries(${PACK_NAME} PRIVATE setup_core)
 target_link_options(${PACK_NAME} PRIVATE ${SETUP_LINK_FLAGS})
