@@ -96,7 +96,7 @@ bool SuspendsForOneRestart() {
 }
 
 bool Fail(const std::string& record, const char* debugText) {
-    TraceText(record, TraceRecordType::kError);
+    TraceText(record, platform::Severity::kFailure);
     platform::DebugText(debugText, platform::Severity::kFailure);
     return false;
 }
@@ -112,7 +112,8 @@ bool Resume(const RunInputs& run, const std::string& drive) {
         TraceText(ProtectionOf(drive) + " resumed");
         return true;
     }
-    TraceText(ProtectionOf(drive) + " not resumed: " + resumption.text(), TraceRecordType::kError);
+    TraceText(ProtectionOf(drive) + " not resumed: " + resumption.text(),
+              platform::Severity::kFailure);
     platform::DebugText(kNotResumed, platform::Severity::kWarning);
     return false;
 }
@@ -135,11 +136,11 @@ bool ReadBitLockerProtection(const RunInputs& run, bool& toSuspend) {
     toSuspend = false;
     if (!run.Settings.suspendBitLocker) return true;
     if (!SuspendsForOneRestart()) {
-        TraceText(kOlderWindows, TraceRecordType::kWarning);
+        TraceText(kOlderWindows, platform::Severity::kWarning);
         return true;
     }
     if (platform::IsWindowsPE()) {
-        TraceText(kWindowsPE, TraceRecordType::kWarning);
+        TraceText(kWindowsPE, platform::Severity::kWarning);
         return true;
     }
     const std::string drive = platform::SystemDrive();
@@ -179,7 +180,7 @@ bool KeepOrResumeBitLocker(const RunInputs& run, bool rebootPending, bool taskNo
     }
     if (taskNotOver) {
         TraceText(ProtectionOf(drive) + " stays suspended for the restart: the task is not over",
-                  TraceRecordType::kWarning);
+                  platform::Severity::kWarning);
         return true;
     }
     return !Resume(run, drive);

@@ -114,7 +114,7 @@ bool StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
     std::string batchPath = WorkingPath(run, kCleanupBatchName);
     std::string interpreter = platform::SystemFilePath(kInterpreterFile);
     if (batchPath.empty() || interpreter.empty()) {
-        TraceText(kBatchPathTooLong, TraceRecordType::kError);
+        TraceText(kBatchPathTooLong, platform::Severity::kFailure);
         return false;
     }
     const bool staged = !run.StageDirectory.empty();
@@ -123,7 +123,7 @@ bool StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
         (staged &&
          !SetEnvironmentVariableA(kCleanupFolderVariable, run.WorkingDirectory.c_str()))) {
         TraceText(std::string(kBatchVariableNotSet) + std::to_string(GetLastError()),
-                  TraceRecordType::kError);
+                  platform::Severity::kFailure);
         return false;
     }
     platform::ChildProcess batch;
@@ -135,7 +135,7 @@ bool StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
     how.suspended = true;  // until the trace log is closed and the stage folder left
     if (!batch.start(interpreter.c_str(), commandLine, currentDirectory.c_str(), how)) {
         TraceText("cleanup batch not started, error " + std::to_string(batch.error()),
-                  TraceRecordType::kError);
+                  platform::Severity::kFailure);
         return false;
     }
     TraceText("cleanup batch started: " + interpreter + " " + commandLine);

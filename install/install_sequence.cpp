@@ -75,11 +75,11 @@ int ClientModuleResult(const platform::ChildWait& wait) {
 void TraceChildRun(const platform::ChildWait& wait, DWORD waitMilliseconds) {
     if (wait.state == platform::ChildWait::State::kNotStarted) {
         TraceText("child not started, error " + std::to_string(wait.error),
-                  TraceRecordType::kError);
+                  platform::Severity::kFailure);
     } else if (!wait.programEnded) {
         TraceText(
             "child still running after its wait of " + std::to_string(waitMilliseconds) + " ms",
-            TraceRecordType::kError);
+            platform::Severity::kFailure);
     } else {
         TraceText("child ended within its wait, exit code " + std::to_string(wait.exitCode));
     }
@@ -106,13 +106,13 @@ platform::ChildWait RunChild(const RunInputs& run, const char* applicationName,
 
 // What the trace log says of a program that still runs, or whose processes do, and what stays.
 void TraceStillRunning(const platform::ChildWait& wait, const char* program,
-                       const std::string& what, TraceRecordType programType) {
+                       const std::string& what, platform::Severity programType) {
     if (!wait.programEnded) {
         TraceText(std::string(program) + " still runs after its wait: " + what, programType);
     } else {
         TraceText(std::string("processes started by ") + program + " still run after its wait: " +
                       std::to_string(wait.processesLeft) + "; " + what,
-                  TraceRecordType::kWarning);
+                  platform::Severity::kWarning);
     }
 }
 
@@ -120,7 +120,7 @@ void TraceStillRunning(const platform::ChildWait& wait, const char* program,
 void KeepWhileRunning(const platform::ChildWait& wait, const char* program, const char* kept,
                       FileLedger& files) {
     if (!wait.stillRuns()) return;
-    TraceStillRunning(wait, program, std::string(kept) + " is kept", TraceRecordType::kError);
+    TraceStillRunning(wait, program, std::string(kept) + " is kept", platform::Severity::kFailure);
     files.keepForRunningProgram(kept);
 }
 
@@ -128,7 +128,7 @@ void KeepWhileRunning(const platform::ChildWait& wait, const char* program, cons
 // until it restarts: the firmware's state is unknown until then.
 void KeepForTaskNotOver(const platform::ChildWait& wait, const char* module, RunOutcome& outcome) {
     if (!wait.stillRuns()) return;
-    TraceStillRunning(wait, module, kTaskNotOver, TraceRecordType::kWarning);
+    TraceStillRunning(wait, module, kTaskNotOver, platform::Severity::kWarning);
     outcome.Files.keepAll();
     outcome.ProcessesLeft = wait.processesLeft;
     platform::DebugText(FormatText(kTaskNotOverFormat, {std::to_string(wait.processesLeft)}),
@@ -139,7 +139,7 @@ void KeepForTaskNotOver(const platform::ChildWait& wait, const char* module, Run
 bool IsOwnProgram(const char* relativePath, const FileLedger& files) {
     if (files.wasWritten(relativePath)) return true;
     TraceText(std::string("child not started: ") + relativePath + " was not written by this run",
-              TraceRecordType::kError);
+              platform::Severity::kFailure);
     return false;
 }
 
@@ -173,11 +173,11 @@ bool RemoveEarlierRebootMarker() {
     }
     if (!platform::RemoveOwnFile(kRebootMarker)) {
         TraceText(std::string(kRebootMarker) + " of an earlier task cannot be removed",
-                  TraceRecordType::kError);
+                  platform::Severity::kFailure);
         platform::DebugText(kEarlierMarkerStays, platform::Severity::kFailure);
         return false;
     }
-    TraceText(kEarlierMarkerRemoved, TraceRecordType::kWarning);
+    TraceText(kEarlierMarkerRemoved, platform::Severity::kWarning);
     return true;
 }
 

@@ -76,7 +76,8 @@ void WriteRestartMark(const RunInputs& run, const RunOutcome& outcome) {
     }
     const std::string where = std::string("restart mark HKLM\\") + kRestartMarkKey;
     if (status != ERROR_SUCCESS) {
-        TraceText(where + " not written, error " + std::to_string(status), TraceRecordType::kError);
+        TraceText(where + " not written, error " + std::to_string(status),
+                  platform::Severity::kFailure);
         return;
     }
     TraceText(where + " written: no BIOS task runs on this PC until it restarts");

@@ -113,7 +113,7 @@ LONG SetFinalValues(HKEY key, int exitCode, const RunInputs& run, const RunOutco
 void TraceRecordWritten(const std::string& shown, const char* what, LONG status) {
     if (status != ERROR_SUCCESS) {
         TraceText(shown + " not " + what + ", error " + std::to_string(status),
-                  TraceRecordType::kError);
+                  platform::Severity::kFailure);
         return;
     }
     TraceText(shown + " " + what);

@@ -137,7 +137,7 @@ bool CabinetDestination::finish(const FDINOTIFICATION& notification) {
     if (!timesSet || !attributesSet) {
         TraceText("stored times or attributes of " + platform::ToAnsi(path) + " not set, error " +
                       std::to_string(GetLastError()),
-                  TraceRecordType::kWarning);
+                  platform::Severity::kWarning);
     }
     // Only now is every byte of the entry written.
     files_.recordFile(path);

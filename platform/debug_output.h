@@ -6,12 +6,9 @@
 #include <string>
 
 #include "platform/code_pages.h"
+#include "platform/severity.h"
 
 namespace platform {
-
-// What a debug text reports, as its sender knows it: the debug output shows only the text, the
-// trace log the severity too.
-enum class Severity { kInformation = 1, kWarning = 2, kFailure = 3 };
 
 // Hears every text after it went to the debug output, and the texts the debug output never shows
 // (the trace log listens here).

@@ -207,8 +207,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!run.ExtractOnly) WriteResultRecord(result, run, outcome);
     TraceText("exit code " + std::to_string(result),
               result == kExitSuccess || result == run.Settings.rebootExitCode
-                  ? TraceRecordType::kInformation
-                  : TraceRecordType::kError);
+                  ? platform::Severity::kInformation
+                  : platform::Severity::kFailure);
     if (!run.ExtractOnly) fn_Cleanup(run, outcome, traceLog);
     traceLog.close();
     if (!run.StageDirectory.empty() && !outcome.CleanupBatchStarted) RemoveEmptyStageFolder(run);

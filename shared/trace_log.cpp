@@ -89,13 +89,12 @@ void TraceLog::writeRecords(const std::string& records) {
                         platform::Severity::kWarning);
 }
 
-std::string TraceLog::record(const std::string& text, TraceRecordType type) const {
+std::string TraceLog::record(const std::string& text, platform::Severity type) const {
     return TraceRecord(component_, Now(biasMinutes_), text, type);
 }
 
-void TraceLog::heard(const char* text, platform::Severity severity) {
+void TraceLog::heard(const char* text, platform::Severity type) {
     if (!collecting_) return;
-    const auto type = static_cast<TraceRecordType>(severity);
     if (!file_.valid()) {
         pending_ += record(text, type);
         return;
@@ -142,7 +141,7 @@ DWORD TraceLog::createKeepingEarlier(const std::wstring& folder, const std::stri
         platform::RemoveOwnFile(kept) && !MoveFileW(path.c_str(), kept.c_str())) {
         TraceText("earlier trace log " + platform::ToAnsi(path) + " not kept, error " +
                       std::to_string(GetLastError()),
-                  TraceRecordType::kWarning);
+                  platform::Severity::kWarning);
     }
     return createFile(path);
 }
@@ -195,7 +194,7 @@ void TraceLog::open(const RunInputs& run) {
     // never go backward.
     std::string records;
     records.swap(pending_);
-    if (!reason.empty()) records += record(kExtraMark + reason, TraceRecordType::kWarning);
+    if (!reason.empty()) records += record(kExtraMark + reason, platform::Severity::kWarning);
     writeRecords(records);
 }
 
@@ -206,6 +205,6 @@ void TraceLog::close() {
     file_.reset();
 }
 
-void TraceText(const std::string& text, TraceRecordType type) {
-    platform::ListenerText(kExtraMark + text, static_cast<platform::Severity>(type));
+void TraceText(const std::string& text, platform::Severity type) {
+    platform::ListenerText(kExtraMark + text, type);
 }

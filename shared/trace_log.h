@@ -31,13 +31,13 @@ class TraceLog final : public platform::DebugTextListener {
     // Closes the log for good (before the cleanup batch is started, so that it is complete then).
     void close();
 
-    void heard(const char* text, platform::Severity severity) override;
+    void heard(const char* text, platform::Severity type) override;
 
     // True once a write failed (a full drive) and the log ended early.
     bool cut() const { return cut_; }
 
   private:
-    std::string record(const std::string& text, TraceRecordType type) const;
+    std::string record(const std::string& text, platform::Severity type) const;
     void writeRecords(const std::string& records);
     DWORD createFile(const std::wstring& path);
     DWORD createKeepingEarlier(const std::wstring& folder, const std::string& executableName,
@@ -55,4 +55,4 @@ class TraceLog final : public platform::DebugTextListener {
 };
 
 // Adds a record of what the debug output does not show; marked with "* ".
-void TraceText(const std::string& text, TraceRecordType type = TraceRecordType::kInformation);
+void TraceText(const std::string& text, platform::Severity type = platform::Severity::kInformation);

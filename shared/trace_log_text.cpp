@@ -47,7 +47,7 @@ std::string RecordText(const std::string& text) {
 }  // namespace
 
 std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
-                        const std::string& text, TraceRecordType type) {
+                        const std::string& text, platform::Severity type) {
     return FormatText(
         kRecordFormat,
         {RecordText(text), Padded(stamp.hour, 2), Padded(stamp.minute, 2), Padded(stamp.second, 2),

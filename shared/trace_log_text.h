@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/severity.h"
+
 // When and by which thread a record was made, as the platform reports it.
 struct TraceStamp {
     unsigned year = 0, month = 0, day = 0;
@@ -11,12 +13,8 @@ struct TraceStamp {
     unsigned long threadId = 0;
 };
 
-// The viewers' severity of a record, as the code that made it knows it: 3 for a failure or a
-// refusal, 2 for a warning (something ignored), 1 otherwise. Never guessed from the text.
-enum class TraceRecordType { kInformation = 1, kWarning = 2, kError = 3 };
-
 // A record: <![LOG[text]LOG]!><time="HH:mm:ss.fff+BBB" date="MM-dd-yyyy" component="NAME"
 // context="" type="T" thread="TID" file=""> and CR LF; the text's further lines stay inside the
 // brackets, with CR LF line ends.
 std::string TraceRecord(const std::string& component, const TraceStamp& stamp,
-                        const std::string& text, TraceRecordType type);
+                        const std::string& text, platform::Severity type);
