@@ -83,7 +83,7 @@ bool IsReplaced(const PeResource& entry, const std::vector<Input>& inputs) {
 std::string CheckSizes(const std::vector<Input>& inputs,
                        const std::vector<PeResource>& templateEntries, bool template32) {
     unsigned long long added = 0;
-    for (const Input& input : inputs) added += input.size();
+    for (const Input& input : inputs) added += input.entrySize();
     unsigned long long total = added;
     for (const PeResource& kept : templateEntries) {
         if (!IsReplaced(kept, inputs)) total += kept.size;
@@ -186,7 +186,7 @@ unsigned long long PackageSize(unsigned long long templateSize, const PeSignatur
                                const std::vector<Input>& inputs,
                                const std::vector<PeResource>& templateEntries) {
     unsigned long long size = templateSize - layout.certificateSize;
-    for (const Input& input : inputs) size += input.size();
+    for (const Input& input : inputs) size += input.entrySize();
     for (const PeResource& kept : templateEntries) {
         if (IsReplaced(kept, inputs) && size >= kept.size) size -= kept.size;
     }

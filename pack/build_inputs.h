@@ -18,10 +18,11 @@ struct Input {
     std::string kitName;  // the kit file's name, for kit inputs
     std::shared_ptr<platform::MappedFile> file;
     std::string text;  // the settings entry, made here
-    const unsigned char* bytes() const {
+    // The bytes and size of the payload entry it becomes.
+    const unsigned char* entryBytes() const {
         return file ? file->data() : reinterpret_cast<const unsigned char*>(text.data());
     }
-    unsigned long long size() const { return file ? file->size() : text.size(); }
+    unsigned long long entrySize() const { return file ? file->size() : text.size(); }
 };
 
 // The inputs the options name, in the order they are checked; none mapped yet.

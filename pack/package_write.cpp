@@ -49,8 +49,8 @@ std::string CheckWrittenPackage(const std::string& path, const unsigned char* te
     checksumField = layout.checksumField;
     for (const Input& input : inputs) {
         const PeResource* written = Find(entries, input.id, platform::kLanguageNeutral);
-        if (written == nullptr || written->size != input.size() ||
-            !SameBytes(package.data() + written->offset, input.bytes(), input.size())) {
+        if (written == nullptr || written->size != input.entrySize() ||
+            !SameBytes(package.data() + written->offset, input.entryBytes(), input.entrySize())) {
             return "the package written does not hold " + input.path + " as entry " +
                    std::to_string(input.id);
         }
@@ -137,7 +137,7 @@ std::string WritePackage(const PackOptions& options, const std::vector<Input>& i
         platform::ResourceUpdate update(package.path().c_str());
         if (!update.valid()) return "cannot update the resources of " + package.path();
         for (const Input& input : inputs) {
-            if (!update.setPayload(input.id, input.bytes(), static_cast<DWORD>(input.size()))) {
+            if (!update.setPayload(input.id, input.entryBytes(), static_cast<DWORD>(input.entrySize()))) {
                 return "cannot set entry " + std::to_string(input.id);
             }
         }

@@ -157,6 +157,15 @@ DWORD TraceLog::openInFolder(const std::string& folderSetting, const std::string
     return error != 0 ? error : writeFirstRecords(path);
 }
 
+namespace {
+
+// The debug output's listener: the trace log that started.
+void HearText(void* log, const char* text, platform::Severity type) {
+    static_cast<TraceLog*>(log)->heard(text, type);
+}
+
+}  // namespace
+
 TraceLog::~TraceLog() {
     close();
 }
@@ -168,7 +177,7 @@ void TraceLog::start() {
         component_ = ExecutableStem(executableName, platform::IsAnsiLeadByte);
     }
     biasMinutes_ = CurrentBiasMinutes();
-    platform::g_DebugTextListener = this;
+    platform::g_DebugTextListener = {HearText, this};
 }
 
 void TraceLog::open(const RunInputs& run) {
@@ -199,7 +208,7 @@ void TraceLog::open(const RunInputs& run) {
 }
 
 void TraceLog::close() {
-    if (platform::g_DebugTextListener == this) platform::g_DebugTextListener = nullptr;
+    if (platform::g_DebugTextListener.listener == this) platform::g_DebugTextListener = {};
     collecting_ = false;
     pending_.clear();
     file_.reset();

@@ -13,7 +13,7 @@
 
 // The log of one run. Once started it hears every debug text and every trace text (it is the
 // debug output's one listener); it writes them once opened, and never after it is closed.
-class TraceLog final : public platform::DebugTextListener {
+class TraceLog final {
   public:
     TraceLog() = default;
     ~TraceLog();
@@ -31,7 +31,8 @@ class TraceLog final : public platform::DebugTextListener {
     // Closes the log for good (before the cleanup batch is started, so that it is complete then).
     void close();
 
-    void heard(const char* text, platform::Severity type) override;
+    // One text the debug output's listener hears: a record, collected until the log opens.
+    void heard(const char* text, platform::Severity type);
 
     // True once a write failed (a full drive) and the log ended early.
     bool cut() const { return cut_; }
