@@ -93,6 +93,8 @@ FNFDINOTIFY(Extraction::Notify) {
 
 int ExtractCabinet(const char* cabinetPath, const char* destinationPrefix, FileLedger& files) {
     Extraction extraction(destinationPrefix, files);
+    // Each extraction opens with its message buffer as it stands, still empty: log readers see an
+    // empty text before every cabinet's information, and the sequence is kept for them.
     platform::DebugText(extraction.lastMessage());
     platform::CabinetDecompressor decompressor(extraction);
     if (!decompressor.create()) {

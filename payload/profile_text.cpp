@@ -1,15 +1,12 @@
 #include <cstring>
 
 #include "payload/profile_reader.h"
+#include "shared/ansi_text.h"
 #include "shared/device_names.h"
 
 namespace {
 constexpr wchar_t kFlashType[] = L"flash";
 constexpr char kForbiddenNameBytes[] = "<>:\"/\\|?*";
-
-wchar_t FoldAsciiLetter(wchar_t c) {
-    return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
-}
 }  // namespace
 
 bool IsFlashCommandType(const std::wstring& type) {

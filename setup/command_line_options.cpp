@@ -24,7 +24,8 @@ CommandLineOptions::CommandLineOptions(const char* commandLine) {
 void CommandLineOptions::Split() {
     InQuotes = 0;
     QuotingEnabled = 1;
-    // Writes go through data() so that the NULs stay inside the copy's own bytes.
+    // Writes go through a pointer to the copy's first byte, so that the NULs stay inside the
+    // copy's own bytes.
     char* text = &CommandLineCopy[0];
     const std::size_t length = CommandLineCopy.size();
     for (std::size_t i = 0; i < length; ++i) {

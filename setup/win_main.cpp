@@ -42,6 +42,25 @@ constexpr char kRestartPendingFormat[] =
     "WinMain: A restart is pending for BIOS task package %s in %s, exit code 1618: retry after "
     "the restart.";
 
+// 1 when this 32-bit process runs on 64-bit Windows, else 0 (also 0 for a 64-bit process).
+int IsWow64() {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64Process = platform::KernelEntryPoint<IsWow64ProcessFn>("IsWow64Process");
+    if (isWow64Process == nullptr) return 0;
+    BOOL wow64 = FALSE;
+    if (!isWow64Process(GetCurrentProcess(), &wow64)) {
+        platform::DebugText(kIsWow64Failed, platform::Severity::kFailure);
+        return 0;
+    }
+    return wow64 ? 1 : 0;
+}
+
+// Overwrites `workingDirectory` with the WOW64 system directory, where the platform has one.
+void UseWow64SystemDirectory(std::string& workingDirectory) {
+    const std::string wow64 = platform::Wow64SystemDirectory();
+    if (!wow64.empty()) workingDirectory = wow64;
+}
+
 void ReadOptions(CommandLineOptions& options, RunInputs& run) {
     for (int i = 0; i < options.GetCount(); ++i) {
         std::string name = options.GetName(i);
@@ -142,23 +161,6 @@ int fn_CheckOS(bool& is64BitWindows) {
 
 int Is64BitWindows() {
     return platform::kNative64BitBuild ? 1 : IsWow64();
-}
-
-int IsWow64() {
-    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    auto isWow64Process = platform::KernelEntryPoint<IsWow64ProcessFn>("IsWow64Process");
-    if (isWow64Process == nullptr) return 0;
-    BOOL wow64 = FALSE;
-    if (!isWow64Process(GetCurrentProcess(), &wow64)) {
-        platform::DebugText(kIsWow64Failed, platform::Severity::kFailure);
-        return 0;
-    }
-    return wow64 ? 1 : 0;
-}
-
-void UseWow64SystemDirectory(std::string& workingDirectory) {
-    const std::string wow64 = platform::Wow64SystemDirectory();
-    if (!wow64.empty()) workingDirectory = wow64;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

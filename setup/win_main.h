@@ -10,9 +10,3 @@ int fn_CheckOS(bool& is64BitWindows);
 // 1 when this process runs on 64-bit Windows, else 0: the one answer both builds read to pick
 // the 64-bit payload variants.
 int Is64BitWindows();
-
-// 1 when this 32-bit process runs on 64-bit Windows, else 0 (also 0 for a 64-bit process).
-int IsWow64();
-
-// Overwrites `workingDirectory` with the WOW64 system directory, where the platform has one.
-void UseWow64SystemDirectory(std::string& workingDirectory);

@@ -4,15 +4,6 @@ namespace {
 constexpr unsigned char kLowestTrailByte = 0x40;
 }
 
-char FoldAsciiLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string WithoutTrailingDotsAndBlanks(std::string name) {
-    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
-    return name;
-}
-
 bool IsDoubleByteAt(const std::string& text, std::size_t i, LeadBytePredicate isLeadByte) {
     return i + 1 < text.size() && isLeadByte(static_cast<unsigned char>(text[i])) &&
            static_cast<unsigned char>(text[i + 1]) >= kLowestTrailByte;

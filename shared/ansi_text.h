@@ -11,11 +11,12 @@ using LeadBytePredicate = bool (*)(unsigned char);
 // punctuation byte below 0x40 stands alone, so that byte is never hidden from a check.
 bool IsDoubleByteAt(const std::string& text, std::size_t i, LeadBytePredicate isLeadByte);
 
-// An ASCII capital as its small letter; every other byte as it is.
-char FoldAsciiLetter(char c);
-
-// A file name as Windows opens it: trailing dots and blanks dropped.
-std::string WithoutTrailingDotsAndBlanks(std::string name);
+// An ASCII capital as its small letter; every other character, narrow or wide, as it is: the one
+// case fold of names that Windows and the firmware compare without regard to ASCII case.
+template <typename Char>
+Char FoldAsciiLetter(Char c) {
+    return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+}
 
 // Position of the last `wanted` byte that is not the trail byte of a double-byte character,
 // or std::string::npos.

@@ -12,8 +12,7 @@ bool IsDroppedAtEnd(Char c) {
 
 template <typename Char>
 Char FoldedCharacter(Char c) {
-    if (c == Char('/')) return Char('\\');
-    return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+    return c == Char('/') ? Char('\\') : FoldAsciiLetter(c);
 }
 
 template <typename String>

@@ -1,5 +1,6 @@
 #include "shared/pc_identity.h"
 
+#include "shared/ansi_text.h"
 #include "shared/package_settings.h"
 
 namespace {
@@ -11,10 +12,6 @@ std::string Trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(kBlanks);
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-char AsciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 std::string NameText(const char* label, const FirmwareValue& value) {
@@ -32,7 +29,7 @@ bool SameFirmwareName(const std::string& pc, const std::string& package) {
     const std::string b = Trimmed(package);
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+        if (FoldAsciiLetter(a[i]) != FoldAsciiLetter(b[i])) return false;
     }
     return !a.empty();
 }
