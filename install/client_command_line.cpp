@@ -1,25 +1,23 @@
 #include <cstring>
 
 #include "install/install_sequence.h"
+#include "payload/own_names.h"
 #include "shared/format_text.h"
 
 namespace {
-constexpr char kClientModule64[] = "ZunaClientModule64.exe";
-constexpr char kClientModule32[] = "ZunaClientModule32.exe";
 constexpr char kProfileOption[] = " -file:";
-constexpr char kProfileFile[] = "profile.xml";
 constexpr char kWithheldFormat[] = " <%s characters withheld>";
 }  // namespace
 
 const char* ClientModuleFileName(bool windows64) {
-    return windows64 ? kClientModule64 : kClientModule32;
+    return windows64 ? kClientModule64Name : kClientModule32Name;
 }
 
 std::string ClientModuleCommandLine(const std::string& modulePath, const char* text) {
     // Quoted, so that a working directory with blanks cannot start another program.
     std::string commandLine = '"' + modulePath + '"';
     commandLine += kProfileOption;
-    commandLine += kProfileFile;
+    commandLine += kProfileName;
     if (text != nullptr && *text != '\0') {
         commandLine += ' ';
         commandLine += text;

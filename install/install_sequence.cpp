@@ -25,9 +25,7 @@ constexpr char kTaskNotOver[] =
     "the task is not over: the files of this run are kept and the PC waits for its restart";
 
 constexpr char kServiceName[] = "hwix";
-constexpr char kServiceStopper[] = "StopHWIX.exe";
 // Names in the working directory as the trace log shows them.
-constexpr char kCurrentFolderPrefix[] = ".\\";
 // The layer's installer, in the layer folder.
 constexpr char kLayerInstallerName[] = "Setup.exe";
 constexpr char kLayerInstallerCommandLine[] = "-l -s";
@@ -205,13 +203,13 @@ int IsInstrumentationServiceRunning() {
 }
 
 int RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files) {
-    return RunWorkingDirectoryProgram(run, files, kServiceStopper, std::string(" ") + verb,
-                                      kServiceStopper, kServiceStopperFailed);
+    return RunWorkingDirectoryProgram(run, files, kServiceStopperName, std::string(" ") + verb,
+                                      kServiceStopperName, kServiceStopperFailed);
 }
 
 int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files) {
     const std::string installer = std::string(kLayerFolderName) + '\\' + kLayerInstallerName;
-    const std::string folder = std::string(kCurrentFolderPrefix) + kLayerFolderName;
+    const std::string folder = InWorkingFolder(kLayerFolderName);
     return RunWorkingDirectoryProgram(run, files, installer.c_str(), kLayerInstallerCommandLine,
                                       folder.c_str(), kLayerInstallFailed);
 }

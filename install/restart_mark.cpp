@@ -1,5 +1,7 @@
 #include "install/restart_mark.h"
 
+#include <string_view>
+
 #include "platform/registry.h"
 #include "shared/format_text.h"
 #include "shared/result_log.h"
@@ -9,8 +11,8 @@
 
 namespace {
 
-constexpr char kMarkParentKey[] = "SOFTWARE\\Corvane";
-constexpr char kMarkKeyName[] = "BIOS task restart pending";
+// Where the mark's own name begins in its one full name: the part before is its parent.
+constexpr std::size_t kMarkNameAt = std::string_view(kRestartMarkKey).rfind('\\');
 constexpr char kFolderValue[] = "Folder";
 constexpr char kMarkedValue[] = "Marked";
 constexpr char kReasonValue[] = "Reason";
@@ -31,12 +33,14 @@ std::string ReadText(HKEY key, const char* name) {
 // take the result records (which must last) with it at restart and refuse them until then.
 LONG CreateMarkKey(platform::RegistryKey& mark, bool windows64) {
     const REGSAM view = View(windows64);
+    const std::string parentKey(kRestartMarkKey, kMarkNameAt);
+    const char* markName = kRestartMarkKey + kMarkNameAt + 1;
     platform::RegistryKey parent;
     LONG status =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkParentKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, parentKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_CREATE_SUB_KEY | view, nullptr, parent.put(), nullptr);
     if (status != ERROR_SUCCESS) return status;
-    return RegCreateKeyExA(parent.get(), kMarkKeyName, 0, nullptr, REG_OPTION_VOLATILE,
+    return RegCreateKeyExA(parent.get(), markName, 0, nullptr, REG_OPTION_VOLATILE,
                            KEY_SET_VALUE | view, nullptr, mark.put(), nullptr);
 }
 

@@ -6,6 +6,7 @@
 #include "pack/pack_text.h"
 #include "pack/pe_resources.h"
 #include "payload/cabinet_extractor.h"
+#include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/xml_document.h"
 #include "platform/build_files.h"
@@ -24,11 +25,13 @@ struct RequiredProgram {
     const char* program;
     bool variant64;  // started on 64-bit Windows
 };
+// The layer's installer as its cabinets store it.
+constexpr char kLayerInstallerStored[] = "setup.exe";
 constexpr RequiredProgram kRequiredPrograms[] = {
-    {"runvex64.cab", "ZunaClientModule64.exe", true},
-    {"Runvex.cab", "ZunaClientModule32.exe", false},
-    {"QMB64.cab", "setup.exe", true},
-    {"QMB.cab", "setup.exe", false},
+    {kClientModule64CabName, kClientModule64Name, true},
+    {kClientModule32CabName, kClientModule32Name, false},
+    {kLayer64CabName, kLayerInstallerStored, true},
+    {kLayer32CabName, kLayerInstallerStored, false},
 };
 
 std::string FullPathFolded(const std::string& path) {

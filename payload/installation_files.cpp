@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr char kWorkingPrefix[] = ".\\";
-constexpr char kProfileFile[] = "profile.xml";
-
 constexpr char kAllCreated[] = "fn_CreateInstallationFiles: All files created successfully.";
 constexpr char kNotAllCreated[] = "fn_CreateInstallationFiles: Could not create all files.";
 constexpr char kNoImageName[] = "Could not get BIOS image name";
@@ -32,52 +29,40 @@ constexpr char kDirectoryUnnamed[] =
 constexpr char kLayerFolderNotRemoved[] =
     "fn_CreateInstallationFiles: Folder hwixqmb could not be removed.";
 // The longest name the setup itself builds under the working directory.
-constexpr char kLongestWorkingName[] = "ZunaClientModule64.exe";
+constexpr const char* kLongestWorkingName = kClientModule64Name;
 
-// One cabinet payload: the archive as it is passed on, the name it is written as, and the
-// file it leaves that is removed before (none for the layer, whose folder is removed instead).
+// One cabinet payload, and the program it leaves that is removed before (none for the layer, whose
+// folder is removed instead).
 struct CabinetStep {
-    const char* archive;
     PayloadId entry;
-    const char* writtenAs;
     const char* previousFile;
 };
 
-constexpr CabinetStep kLayer32{".\\QMB.cab", kPayloadLayer32Cab, "QMB.cab", nullptr};
-constexpr CabinetStep kLayer64{".\\QMB64.cab", kPayloadLayer64Cab, "QMB64.cab", nullptr};
-constexpr CabinetStep kClient32{".\\Runvex.cab", kPayloadClientModule32Cab, "Runvex.cab",
-                                ".\\ZunaClientModule32.exe"};
-constexpr CabinetStep kClient64{".\\runvex64.cab", kPayloadClientModule64Cab, "runvex64.cab",
-                                ".\\ZunaClientModule64.exe"};
-constexpr CabinetStep kStandaloneService{".\\QTMStandaloneSvc.cab", kPayloadStandaloneServiceCab,
-                                         "QTMStandaloneSvc.cab", ".\\QTMStandaloneSvc.exe"};
+constexpr CabinetStep kLayer32{kPayloadLayer32Cab, nullptr};
+constexpr CabinetStep kLayer64{kPayloadLayer64Cab, nullptr};
+constexpr CabinetStep kClient32{kPayloadClientModule32Cab, kClientModule32Name};
+constexpr CabinetStep kClient64{kPayloadClientModule64Cab, kClientModule64Name};
+constexpr CabinetStep kStandaloneService{kPayloadStandaloneServiceCab, kStandaloneServiceName};
 
-struct PlainFileStep {
-    const char* deletedFirst;
-    PayloadId entry;
-    const char* writtenAs;
-};
+// The plain payload files, in the order they are written: the data files before the BIOS image,
+// the tools after it.
+constexpr PayloadId kDataFiles[] = {kPayloadProfile, kPayloadSchema, kPayloadBootDevices};
+constexpr PayloadId kToolFiles[] = {kPayloadSmbiosData, kPayloadUninstaller, kPayloadServiceStopper,
+                                    kPayloadReadme};
 
-constexpr PlainFileStep kDataFiles[] = {
-    {"profile.xml", kPayloadProfile, "profile.xml"},
-    {"schema.xml", kPayloadSchema, "schema.xml"},
-    {"bootdevices.xml", kPayloadBootDevices, "bootdevices.xml"},
-};
-constexpr PlainFileStep kToolFiles[] = {
-    {".\\ksmbios_data.htm", kPayloadSmbiosData, "ksmbios_data.htm"},
-    {".\\uninst.exe", kPayloadUninstaller, "uninst.exe"},
-    {".\\StopHWIX.exe", kPayloadServiceStopper, "StopHWIX.exe"},
-    {".\\!Readme.txt", kPayloadReadme, "!Readme.txt"},
-};
+// The archive as it is written and passed on to the extractor.
+std::string ArchiveOf(const CabinetStep& step) {
+    return InWorkingFolder(PayloadFileName(step.entry));
+}
 
 // Writes the archive and unpacks it; true when both worked.
 bool WriteAndExtract(const CabinetStep& step, const char* destinationPrefix, FileLedger& files) {
-    return fn_CreateFileFromResource(step.entry, step.writtenAs, files) == 0 &&
-           ExtractCabinet(step.archive, destinationPrefix, files) == 1;
+    return fn_CreateFileFromResource(step.entry, PayloadFileName(step.entry), files) == 0 &&
+           ExtractCabinet(ArchiveOf(step).c_str(), destinationPrefix, files) == 1;
 }
 
 bool UnpackLayer(const CabinetStep& step, FileLedger& files) {
-    platform::RemoveOwnFile(step.archive);
+    platform::RemoveOwnFile(ArchiveOf(step).c_str());
     // A leftover folder that cannot be removed (a link, or a link inside it) is never unpacked
     // into.
     platform::DeleteTree(kLayerFolderName);
@@ -85,9 +70,9 @@ bool UnpackLayer(const CabinetStep& step, FileLedger& files) {
         platform::DebugText(kLayerFolderNotRemoved, platform::Severity::kFailure);
         return false;
     }
-    const std::string layerPrefix = std::string(kWorkingPrefix) + kLayerFolderName + '\\';
+    const std::string layerPrefix = InWorkingFolder(kLayerFolderName) + '\\';
     bool unpacked = WriteAndExtract(step, layerPrefix.c_str(), files);
-    platform::RemoveOwnFile(step.archive);
+    platform::RemoveOwnFile(ArchiveOf(step).c_str());
     return unpacked;
 }
 
@@ -95,11 +80,11 @@ bool UnpackLayer(const CabinetStep& step, FileLedger& files) {
 bool UnpackIntoWorkingDirectory(const CabinetStep& step, bool earlierFailed, FileLedger& files) {
     bool unpacked = false;
     if (!earlierFailed) {
-        platform::RemoveOwnFile(step.archive);
+        platform::RemoveOwnFile(ArchiveOf(step).c_str());
         platform::RemoveOwnFile(step.previousFile);
-        unpacked = WriteAndExtract(step, kWorkingPrefix, files);
+        unpacked = WriteAndExtract(step, InWorkingFolder("").c_str(), files);
     }
-    platform::RemoveOwnFile(step.archive);
+    platform::RemoveOwnFile(ArchiveOf(step).c_str());
     return unpacked;
 }
 
@@ -110,9 +95,10 @@ bool UnpackCabinets(bool windows64, FileLedger& files) {
     return ok;
 }
 
-bool WritePlainFile(const PlainFileStep& step, FileLedger& files) {
-    platform::RemoveOwnFile(step.deletedFirst);
-    return fn_CreateFileFromResource(step.entry, step.writtenAs, files) == 0;
+bool WritePlainFile(PayloadId entry, FileLedger& files) {
+    const char* name = PayloadFileName(entry);
+    platform::RemoveOwnFile(InWorkingFolder(name).c_str());
+    return fn_CreateFileFromResource(entry, name, files) == 0;
 }
 
 // A name from the profile must never reach another directory or a device, replace or remove a
@@ -129,7 +115,7 @@ bool IsAcceptableImageName(const std::wstring& wideName, const std::string& name
 // The image is written under the name the profile gives. `imageName` is what the cleanup batch
 // names: the profile's name (or the default one) unless it was refused.
 bool WriteBiosImage(const RunInputs& run, std::wstring& imageName, FileLedger& files) {
-    if (!GetBiosImageName(kProfileFile, imageName)) {
+    if (!GetBiosImageName(kProfileName, imageName)) {
         platform::DebugText(kNoImageName, platform::Severity::kFailure);
         return false;
     }
@@ -151,12 +137,12 @@ bool WriteBiosImage(const RunInputs& run, std::wstring& imageName, FileLedger& f
 }
 
 bool WritePlainFiles(const RunInputs& run, RunOutcome& outcome) {
-    for (const PlainFileStep& step : kDataFiles) {
-        if (!WritePlainFile(step, outcome.Files)) return false;
+    for (PayloadId entry : kDataFiles) {
+        if (!WritePlainFile(entry, outcome.Files)) return false;
     }
     if (!WriteBiosImage(run, outcome.BiosImageName, outcome.Files)) return false;
-    for (const PlainFileStep& step : kToolFiles) {
-        if (!WritePlainFile(step, outcome.Files)) return false;
+    for (PayloadId entry : kToolFiles) {
+        if (!WritePlainFile(entry, outcome.Files)) return false;
     }
     return true;
 }

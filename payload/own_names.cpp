@@ -6,6 +6,14 @@
 #include "shared/file_names.h"
 #include "shared/result_log.h"
 
+namespace {
+constexpr char kWorkingFolderPrefix[] = ".\\";
+}  // namespace
+
+std::string InWorkingFolder(const char* name) {
+    return std::string(kWorkingFolderPrefix) + name;
+}
+
 bool IsSetupOwnName(const std::string& name, const std::string& executableName,
                     LeadBytePredicate isLeadByte) {
     std::vector<std::string> own = {kLayerFolderName, kRebootMarker};

@@ -7,6 +7,27 @@
 #include "shared/ansi_text.h"
 
 constexpr char kCleanupBatchName[] = "delzrph.bat";
+
+// The payload files, each as the setup writes it (the store's table names each entry by these).
+constexpr char kProfileName[] = "profile.xml";
+constexpr char kSchemaName[] = "schema.xml";
+constexpr char kBootDevicesName[] = "bootdevices.xml";
+constexpr char kClientModule64CabName[] = "runvex64.cab";
+constexpr char kClientModule32CabName[] = "Runvex.cab";
+constexpr char kLayer64CabName[] = "QMB64.cab";
+constexpr char kLayer32CabName[] = "QMB.cab";
+constexpr char kStandaloneServiceCabName[] = "QTMStandaloneSvc.cab";
+constexpr char kUninstallerName[] = "uninst.exe";
+constexpr char kServiceStopperName[] = "StopHWIX.exe";
+constexpr char kSmbiosDataName[] = "ksmbios_data.htm";
+constexpr char kReadmeName[] = "!Readme.txt";
+// The programs the cabinets leave in the working directory.
+constexpr char kClientModule64Name[] = "ZunaClientModule64.exe";
+constexpr char kClientModule32Name[] = "ZunaClientModule32.exe";
+constexpr char kStandaloneServiceName[] = "QTMStandaloneSvc.exe";
+
+// A name of the working directory as the setup's relative steps name it: ".\NAME".
+std::string InWorkingFolder(const char* name);
 // Left by the client module when the task goes on after a restart; the setup reads and removes it.
 constexpr char kRebootMarker[] = "reboot.txt";
 // The folder the instrumentation layer is unpacked into.
@@ -14,11 +35,11 @@ constexpr char kLayerFolderName[] = "hwixqmb";
 
 // The files the cleanup batch deletes, in its order: before the BIOS image, after it, and after
 // the layer folder.
-inline constexpr const char* kFilesBeforeImage[] = {"profile.xml", "schema.xml", "bootdevices.xml"};
-inline constexpr const char* kFilesAfterImage[] = {"StopHWIX.exe", "ZunaClientModule32.exe",
-                                                   "ZunaClientModule64.exe", "uninst.exe"};
-inline constexpr const char* kFilesAfterLayer[] = {"ksmbios_data.htm", "!Readme.txt",
-                                                   "QTMStandaloneSvc.exe", kCleanupBatchName};
+constexpr const char* const kFilesBeforeImage[] = {kProfileName, kSchemaName, kBootDevicesName};
+constexpr const char* const kFilesAfterImage[] = {kServiceStopperName, kClientModule32Name,
+                                                  kClientModule64Name, kUninstallerName};
+constexpr const char* const kFilesAfterLayer[] = {kSmbiosDataName, kReadmeName,
+                                                  kStandaloneServiceName, kCleanupBatchName};
 
 // True when `name` (ANSI), compared as Windows compares file names (letters without case,
 // trailing dots and blanks dropped), is one the setup itself writes, reads or removes in the

@@ -37,6 +37,9 @@ extern const PayloadEntryInfo kPayloadEntries[14];
 // The entry with this ID, or null.
 const PayloadEntryInfo* FindPayloadEntry(unsigned id);
 
+// The name the setup writes entry `id` as; null when it has none of its own.
+const char* PayloadFileName(unsigned id);
+
 // Writes entry `id` byte for byte to `fileName` (relative names resolve against the current
 // directory), created anew: an old file of that name, read-only or not, is deleted first, a link
 // is removed itself or, where it cannot be, left and the write fails. Returns 0 when the file was

@@ -1,19 +1,20 @@
+#include "payload/own_names.h"
 #include "payload/payload_store.h"
 
 const PayloadEntryInfo kPayloadEntries[14] = {
-    {kPayloadClientModule64Cab, "runvex64.cab", true, false},
-    {kPayloadLayer64Cab, "QMB64.cab", true, false},
-    {kPayloadLayer32Cab, "QMB.cab", true, false},
-    {kPayloadClientModule32Cab, "Runvex.cab", true, false},
-    {kPayloadProfile, "profile.xml", false, true},
+    {kPayloadClientModule64Cab, kClientModule64CabName, true, false},
+    {kPayloadLayer64Cab, kLayer64CabName, true, false},
+    {kPayloadLayer32Cab, kLayer32CabName, true, false},
+    {kPayloadClientModule32Cab, kClientModule32CabName, true, false},
+    {kPayloadProfile, kProfileName, false, true},
     {kPayloadBiosImage, nullptr, false, true},
-    {kPayloadUninstaller, "uninst.exe", true, false},
-    {kPayloadServiceStopper, "StopHWIX.exe", true, false},
-    {kPayloadSchema, "schema.xml", false, true},
-    {kPayloadBootDevices, "bootdevices.xml", false, true},
-    {kPayloadSmbiosData, "ksmbios_data.htm", true, false},
-    {kPayloadStandaloneServiceCab, "QTMStandaloneSvc.cab", true, false},
-    {kPayloadReadme, "!Readme.txt", true, false},
+    {kPayloadUninstaller, kUninstallerName, true, false},
+    {kPayloadServiceStopper, kServiceStopperName, true, false},
+    {kPayloadSchema, kSchemaName, false, true},
+    {kPayloadBootDevices, kBootDevicesName, false, true},
+    {kPayloadSmbiosData, kSmbiosDataName, true, false},
+    {kPayloadStandaloneServiceCab, kStandaloneServiceCabName, true, false},
+    {kPayloadReadme, kReadmeName, true, false},
     {kPayloadSettings, nullptr, false, false, true},
 };
 
@@ -26,4 +27,9 @@ const PayloadEntryInfo* FindPayloadEntry(unsigned id) {
         if (entry.id == id) return &entry;
     }
     return nullptr;
+}
+
+const char* PayloadFileName(unsigned id) {
+    const PayloadEntryInfo* entry = FindPayloadEntry(id);
+    return entry == nullptr ? nullptr : entry->writtenAs;
 }

@@ -4,8 +4,8 @@
 
 #include "payload/xml_document.h"
 #include "platform/code_pages.h"
-#include "platform/debug_output.h"
 #include "platform/com_xml.h"
+#include "platform/debug_output.h"
 
 namespace {
 
