@@ -86,13 +86,9 @@ ToolAnswer RunTool(const RunInputs& run, const std::string& arguments) {
     return answer;
 }
 
-bool SuspendsForOneRestart() {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version)) return false;
-    if (version.dwMajorVersion != kOneRestartMajor)
-        return version.dwMajorVersion > kOneRestartMajor;
-    return version.dwMinorVersion >= kOneRestartMinor;
+bool SuspendsForOneRestart(const RunInputs& run) {
+    if (run.WindowsMajor != kOneRestartMajor) return run.WindowsMajor > kOneRestartMajor;
+    return run.WindowsMinor >= kOneRestartMinor;
 }
 
 bool Fail(const std::string& record, const char* debugText) {
@@ -135,7 +131,7 @@ bool UndoEndedSuspension(const RunInputs& run, const std::string& drive) {
 bool ReadBitLockerProtection(const RunInputs& run, bool& toSuspend) {
     toSuspend = false;
     if (!run.Settings.suspendBitLocker) return true;
-    if (!SuspendsForOneRestart()) {
+    if (!SuspendsForOneRestart(run)) {
         TraceText(kOlderWindows, platform::Severity::kWarning);
         return true;
     }

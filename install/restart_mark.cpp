@@ -4,7 +4,6 @@
 
 #include "platform/registry.h"
 #include "shared/format_text.h"
-#include "shared/result_log.h"
 #include "shared/run_state.h"
 #include "shared/trace_log.h"
 #include "shared/utc_time.h"
@@ -64,8 +63,7 @@ bool FindRestartMark(bool windows64, RestartMark& mark) {
 }
 
 void WriteRestartMark(const RunInputs& run, const RunOutcome& outcome) {
-    std::string package;
-    if (GetExecutableFileName(package) != 0) package.clear();
+    const std::string& package = run.ExecutableName;
     platform::RegistryKey mark;
     LONG status = CreateMarkKey(mark, run.Is64BitWindows);
     if (status == ERROR_SUCCESS)

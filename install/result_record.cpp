@@ -2,7 +2,6 @@
 
 #include "platform/code_pages.h"
 #include "platform/registry.h"
-#include "shared/result_log.h"
 #include "shared/run_state.h"
 #include "shared/setting_text.h"
 #include "shared/trace_log.h"
@@ -46,10 +45,8 @@ LONG RemoveLastRunsValues(HKEY key) {
     return ERROR_SUCCESS;
 }
 
-LONG SetPackage(HKEY key) {
-    std::string package;
-    if (GetExecutableFileName(package) != 0) package.clear();
-    return platform::SetRegistryText(key, kPackageValue, package);
+LONG SetPackage(HKEY key, const RunInputs& run) {
+    return platform::SetRegistryText(key, kPackageValue, run.ExecutableName);
 }
 
 LONG SetBitLockerSuspended(HKEY key, const RunInputs& run, const RunOutcome& outcome) {
@@ -79,7 +76,7 @@ LONG SetOpeningValues(HKEY key, const RunInputs& run, const RunOutcome& outcome)
     LONG status = RemoveLastRunsValues(key);
     if (status == ERROR_SUCCESS)
         status = platform::SetRegistryText(key, kStartedValue, UtcNowText());
-    if (status == ERROR_SUCCESS) status = SetPackage(key);
+    if (status == ERROR_SUCCESS) status = SetPackage(key, run);
     if (status == ERROR_SUCCESS) status = SetBitLockerSuspended(key, run, outcome);
     if (status == ERROR_SUCCESS) status = SetPcValues(key, run, outcome);
     return status;
@@ -99,7 +96,7 @@ LONG SetFinalValues(HKEY key, int exitCode, const RunInputs& run, const RunOutco
     if (status == ERROR_SUCCESS) {
         status = platform::SetRegistryNumber(key, kProcessesLeftValue, outcome.ProcessesLeft);
     }
-    if (status == ERROR_SUCCESS) status = SetPackage(key);
+    if (status == ERROR_SUCCESS) status = SetPackage(key, run);
     if (status == ERROR_SUCCESS) status = SetBitLockerSuspended(key, run, outcome);
     if (status == ERROR_SUCCESS) status = SetPcValues(key, run, outcome);
     if (status == ERROR_SUCCESS && outcome.TraceLogCut) {

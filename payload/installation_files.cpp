@@ -10,7 +10,6 @@
 #include "platform/code_pages.h"
 #include "platform/debug_output.h"
 #include "platform/own_files.h"
-#include "shared/result_log.h"
 #include "shared/run_state.h"
 
 namespace {
@@ -103,13 +102,12 @@ bool WritePlainFile(PayloadId entry, FileLedger& files) {
 
 // A name from the profile must never reach another directory or a device, replace or remove a
 // file the setup needs, or be one the cleanup batch cannot name in the interpreter's code page.
-bool IsAcceptableImageName(const std::wstring& wideName, const std::string& name) {
+bool IsAcceptableImageName(const std::wstring& wideName, const std::string& name,
+                           const RunInputs& run) {
     std::string oemName;
-    std::string executableName;
-    if (GetExecutableFileName(executableName) != 0) executableName.clear();
     return platform::ToOemExactly(wideName, oemName) &&
            IsPlainFileName(name, platform::IsAnsiLeadByte) &&
-           !IsSetupOwnName(name, executableName, platform::IsAnsiLeadByte);
+           !IsSetupOwnName(name, run.ExecutableName, platform::IsAnsiLeadByte);
 }
 
 // The image is written under the name the profile gives. `imageName` is what the cleanup batch
@@ -123,7 +121,7 @@ bool WriteBiosImage(const RunInputs& run, std::wstring& imageName, FileLedger& f
     const bool exact = platform::ToAnsiExactly(imageName, name);
     if (!exact) name = platform::ToAnsi(imageName);
     platform::DebugText(kImageNameLine + name);
-    if (!exact || !IsAcceptableImageName(imageName, name)) {
+    if (!exact || !IsAcceptableImageName(imageName, name, run)) {
         platform::DebugText(kImageNameRefused, platform::Severity::kFailure);
         imageName.clear();  // the batch gets no line for it
         return false;

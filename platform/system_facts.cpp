@@ -63,6 +63,14 @@ std::string SystemDrive() {
     return windows.substr(0, kDriveLength);
 }
 
+WindowsVersion ReadWindowsVersion() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) return {};
+    return {version.dwPlatformId == VER_PLATFORM_WIN32_NT, version.dwMajorVersion,
+            version.dwMinorVersion};
+}
+
 bool IsWindowsPE() {
     RegistryKey key;
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWindowsPEKey, 0, KEY_QUERY_VALUE, key.put()) ==

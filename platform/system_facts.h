@@ -37,6 +37,14 @@ std::string NativeSystemFilePath(const char* fileName, bool windows64);
 // The drive of the Windows directory ("C:"), the system drive; empty when unknown.
 std::string SystemDrive();
 
+// The Windows version as the platform reports it to this program.
+struct WindowsVersion {
+    bool ntLine = false;  // the NT line (every Windows from 2000 on), not Windows 9x
+    unsigned long major = 0;
+    unsigned long minor = 0;
+};
+WindowsVersion ReadWindowsVersion();
+
 // True in Windows PE, which marks itself with the key MiniNT (not redirected under WOW64).
 bool IsWindowsPE();
 

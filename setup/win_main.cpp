@@ -73,7 +73,8 @@ void ReadOptions(CommandLineOptions& options, RunInputs& run) {
 }
 
 // A package without settings runs as it always did; one whose settings cannot be read too.
-void ReadPackageSettings(PackageSettings& settings, TraceLog& traceLog) {
+void ReadPackageSettings(RunInputs& run, TraceLog& traceLog) {
+    PackageSettings& settings = run.Settings;
     std::string text;
     if (!ReadPayloadText(kPayloadSettings, kSettingsLanguage, text)) return;
     SettingsFault fault;
@@ -81,7 +82,7 @@ void ReadPackageSettings(PackageSettings& settings, TraceLog& traceLog) {
         platform::DebugText(kSettingsIgnored, platform::Severity::kWarning);
         return;
     }
-    if (WritesTraceLog(settings)) traceLog.start();
+    if (WritesTraceLog(settings)) traceLog.start(run.ExecutableName);
 }
 
 // Exit code 0 of a task that goes on after a restart becomes the package's reboot exit code,
@@ -144,17 +145,16 @@ bool MayRunNow(const platform::MachineLock& lock) {
 
 }  // namespace
 
-int fn_CheckOS(bool& is64BitWindows) {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExA(&version);
+int fn_CheckOS(RunInputs& run) {
+    const platform::WindowsVersion version = platform::ReadWindowsVersion();
     // The Windows 9x line never reached version 5: one refusal covers it.
-    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT ||
-        version.dwMajorVersion < kMinimumMajorVersion) {
+    if (!version.ntLine || version.major < kMinimumMajorVersion) {
         platform::DebugText(kOsNotSupported, platform::Severity::kFailure);
         return kExitUnsupportedOs;
     }
-    is64BitWindows = Is64BitWindows() != 0;
+    run.WindowsMajor = version.major;
+    run.WindowsMinor = version.minor;
+    run.Is64BitWindows = Is64BitWindows() != 0;
     platform::DebugText(kOsSupported);
     return kExitSuccess;
 }
@@ -173,11 +173,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!MayRunNow(lock)) return kExitAnotherRunInProgress;
     RunInputs run;
     run.MachineLockHandle = lock.handle();
+    run.ExecutableName = LastPathComponent(platform::ExecutablePath(), platform::IsAnsiLeadByte);
     TraceLog traceLog;
-    ReadPackageSettings(run.Settings, traceLog);
+    ReadPackageSettings(run, traceLog);
     CommandLineOptions options;
     ReadOptions(options, run);
-    int result = fn_CheckOS(run.Is64BitWindows);
+    int result = fn_CheckOS(run);
     RunOutcome outcome;
     // A PC the package is not for, or one that has its BIOS already, gets nothing written.
     ReadPcIdentity(run);

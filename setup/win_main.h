@@ -3,9 +3,11 @@
 
 #include <string>
 
-// 0 when the platform is supported (NT line, version 5 or later), else 1; then sets
-// `is64BitWindows`.
-int fn_CheckOS(bool& is64BitWindows);
+#include "shared/run_state.h"
+
+// 0 when the platform is supported (NT line, version 5 or later), else 1; then sets the run's
+// Windows version and whether it is 64-bit Windows.
+int fn_CheckOS(RunInputs& run);
 
 // 1 when this process runs on 64-bit Windows, else 0: the one answer both builds read to pick
 // the 64-bit payload variants.

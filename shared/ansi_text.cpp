@@ -4,6 +4,11 @@ namespace {
 constexpr unsigned char kLowestTrailByte = 0x40;
 }
 
+std::string LastPathComponent(const std::string& path, LeadBytePredicate isLeadByte) {
+    const std::size_t slash = FindLastAnsiByte(path, '\\', isLeadByte);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 bool IsDoubleByteAt(const std::string& text, std::size_t i, LeadBytePredicate isLeadByte) {
     return i + 1 < text.size() && isLeadByte(static_cast<unsigned char>(text[i])) &&
            static_cast<unsigned char>(text[i + 1]) >= kLowestTrailByte;

@@ -18,6 +18,9 @@ Char FoldAsciiLetter(Char c) {
     return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
 }
 
+// The last component of an ANSI path (after its last '\\' that is no trail byte).
+std::string LastPathComponent(const std::string& path, LeadBytePredicate isLeadByte);
+
 // Position of the last `wanted` byte that is not the trail byte of a double-byte character,
 // or std::string::npos.
 std::size_t FindLastAnsiByte(const std::string& text, char wanted, LeadBytePredicate isLeadByte);

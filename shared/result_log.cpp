@@ -2,16 +2,7 @@
 
 #include "platform/code_pages.h"
 #include "platform/own_files.h"
-#include "platform/system_facts.h"
 #include "shared/run_state.h"
-
-int GetExecutableFileName(std::string& name) {
-    const std::string fullPath = platform::ExecutablePath();
-    if (fullPath.empty()) return 1;
-    std::size_t slash = FindLastAnsiByte(fullPath, '\\', platform::IsAnsiLeadByte);
-    name = slash == std::string::npos ? fullPath : fullPath.substr(slash + 1);
-    return 0;
-}
 
 namespace {
 // The log is a text file: every line ends in CR LF.
@@ -26,11 +17,10 @@ std::string WithCrLf(const std::string& text) {
 }  // namespace
 
 void WriteResultLog(int result, const RunInputs& run) {
-    std::string executableName;
     // Without the executable's name there is no right name for the log: write none.
-    if (GetExecutableFileName(executableName) != 0) return;
+    if (run.ExecutableName.empty()) return;
     std::string path =
-        WorkingPath(run, ResultLogFileName(executableName, platform::IsAnsiLeadByte));
+        WorkingPath(run, ResultLogFileName(run.ExecutableName, platform::IsAnsiLeadByte));
     if (path.empty()) return;
     // Created anew (an old log goes first, read-only or not; a link is never written through) and
     // written whole or not at all.

@@ -21,9 +21,5 @@ std::string KeptTraceLogFileName(const std::string& executableName, LeadBytePred
 // The executable's file name up to its last dot.
 std::string ExecutableStem(const std::string& executableName, LeadBytePredicate isLeadByte);
 
-// The file name of the running executable, without its directory. Returns 0 on success, 1 when
-// the platform gives no complete path (name is then left as it was).
-int GetExecutableFileName(std::string& name);
-
 // Writes the log into the working directory, whole or not at all; silent on every failure.
 void WriteResultLog(int result, const RunInputs& run);

@@ -20,6 +20,9 @@ enum ExitCode : int {
 
 // What a run is given, settled before its first step that writes anything; no step changes it.
 struct RunInputs {
+    // The running executable's file name (the package's name); empty when the platform gives no
+    // complete path, and then no file is named after it.
+    std::string ExecutableName;
     std::string WorkingDirectory;  // no trailing backslash once resolved; empty when unresolved
     // The directory has no exact name in the ANSI and OEM code pages (it then stays unresolved,
     // as one too long for a path buffer does).
@@ -27,6 +30,9 @@ struct RunInputs {
     bool WriteLog = false;
     bool ExtractOnly = false;
     bool Is64BitWindows = false;
+    // The Windows version: the NT line's major and minor version, 0 on Windows 9x or when unknown.
+    unsigned long WindowsMajor = 0;
+    unsigned long WindowsMinor = 0;
     // The package's own folder in its stage folder, made or checked by this run, when it is the
     // working directory: the cleanup removes it too. Empty otherwise.
     std::wstring StageDirectory;

@@ -170,10 +170,9 @@ TraceLog::~TraceLog() {
     close();
 }
 
-void TraceLog::start() {
+void TraceLog::start(const std::string& executableName) {
     collecting_ = true;
-    std::string executableName;
-    if (GetExecutableFileName(executableName) == 0) {
+    if (!executableName.empty()) {
         component_ = ExecutableStem(executableName, platform::IsAnsiLeadByte);
     }
     biasMinutes_ = CurrentBiasMinutes();
@@ -182,8 +181,8 @@ void TraceLog::start() {
 
 void TraceLog::open(const RunInputs& run) {
     if (!collecting_ || file_.valid()) return;
-    std::string executableName;
-    if (GetExecutableFileName(executableName) != 0) return;
+    const std::string& executableName = run.ExecutableName;
+    if (executableName.empty()) return;
     std::string reason;
     const std::string& folder = run.Settings.traceLogFolder;
     if (!folder.empty()) {

@@ -21,7 +21,7 @@ class TraceLog final {
     TraceLog& operator=(const TraceLog&) = delete;
 
     // Starts collecting: from here every debug text is also a record.
-    void start();
+    void start(const std::string& executableName);
 
     // Opens <executable name>.trace.log in the package's trace log folder or, where that cannot
     // be used, in the working directory, keeping an earlier one as .trace.lo_, and writes what was
