@@ -48,6 +48,7 @@ add_library(setup_core STATIC
   payload/cabinet_extractor.cpp
   payload/cabinet_destination.cpp
   payload/profile_reader.cpp
+  payload/xml_document.cpp
   payload/installation_files.cpp
   payload/stage_folder.cpp
   install/install_sequence.cpp

@@ -1,6 +1,5 @@
 #include "install/cleanup.h"
 #include "payload/own_names.h"
-#include "payload/profile_reader.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
+#include "install/client_command_line.h"
+
 #include <cstring>
 
-#include "install/install_sequence.h"
 #include "payload/own_names.h"
 #include "shared/format_text.h"
 

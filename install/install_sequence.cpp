@@ -3,8 +3,10 @@
 #include "install/bitlocker.h"
 #include "install/child_waits.h"
 #include "install/cleanup.h"
+#include "install/client_command_line.h"
 #include "install/result_record.h"
 #include "payload/installation_files.h"
+#include "payload/own_names.h"
 #include "platform/code_pages.h"
 #include "platform/debug_output.h"
 #include "platform/handles.h"
@@ -187,8 +189,7 @@ void Report(bool failed, const char* failure, const char* success) {
     }
 }
 
-}  // namespace
-
+// Non-zero when the service "hwix" exists and is in any state but stopped.
 int IsInstrumentationServiceRunning() {
     platform::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
     if (manager.get() == nullptr) return 0;
@@ -202,11 +203,15 @@ int IsInstrumentationServiceRunning() {
     return status.dwCurrentState == SERVICE_STOPPED ? 0 : queried;
 }
 
+// 0 when StopHWIX.exe (as this run wrote it) was started with the verb and ended within the
+// wait, else 5.
 int RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files) {
     return RunWorkingDirectoryProgram(run, files, kServiceStopperName, std::string(" ") + verb,
                                       kServiceStopperName, kServiceStopperFailed);
 }
 
+// 0 when the layer's Setup.exe (as this run wrote it) was started and ended within the wait,
+// else 1.
 int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files) {
     const std::string installer = std::string(kLayerFolderName) + '\\' + kLayerInstallerName;
     const std::string folder = InWorkingFolder(kLayerFolderName);
@@ -214,6 +219,9 @@ int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files) {
                                       folder.c_str(), kLayerInstallFailed);
 }
 
+// The client module's exit code once its task has ended, or 1 when this run did not write it, it
+// could not be started, or its task is not over after its wait (it, or a process it started,
+// still runs: every file is kept and `outcome.ProcessesLeft` counts them).
 int RunClientModule(const char* text, const RunInputs& run, RunOutcome& outcome) {
     const char* module = ClientModuleFileName(run.Is64BitWindows);
     std::string modulePath = WorkingPath(run, module);
@@ -229,6 +237,7 @@ int RunClientModule(const char* text, const RunInputs& run, RunOutcome& outcome)
     return ClientModuleResult(wait);
 }
 
+// 1 when the reboot marker was present (it is deleted), else 0.
 int CheckRebootMarker() {
     {
         platform::FileHandle marker(CreateFileW(platform::FromAnsi(kRebootMarker).c_str(),
@@ -243,6 +252,8 @@ int CheckRebootMarker() {
     platform::DebugText(kMarkerFound);
     return 1;
 }
+
+}  // namespace
 
 int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome) {
     // A child that could not be named in full must never be started by a cut path.

@@ -41,6 +41,11 @@ constexpr const char* const kFilesAfterImage[] = {kServiceStopperName, kClientMo
 constexpr const char* const kFilesAfterLayer[] = {kSmbiosDataName, kReadmeName,
                                                   kStandaloneServiceName, kCleanupBatchName};
 
+// True for a name that can only mean a file in the working directory: not empty, not "." or
+// "..", no path separator, drive colon, quote, wildcard or other character Windows refuses, and
+// not a device name.
+bool IsPlainFileName(const std::string& ansiName, LeadBytePredicate isLeadByte);
+
 // True when `name` (ANSI), compared as Windows compares file names (letters without case,
 // trailing dots and blanks dropped), is one the setup itself writes, reads or removes in the
 // working directory: a payload file or archive, a client module, the layer folder, the batch, the

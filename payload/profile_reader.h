@@ -23,8 +23,3 @@ bool GetBiosImageName(const char* profilePath, std::wstring& name);
 
 // The command kind that names the image, compared with ASCII letters folded only.
 bool IsFlashCommandType(const std::wstring& type);
-
-// True for a name that can only mean a file in the working directory: not empty, not "." or
-// "..", no path separator, drive colon, quote, wildcard or other character Windows refuses, and
-// not a device name.
-bool IsPlainFileName(const std::string& ansiName, LeadBytePredicate isLeadByte);

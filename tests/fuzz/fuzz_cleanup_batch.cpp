@@ -5,7 +5,7 @@
 #include <string>
 
 #include "install/cleanup.h"
-#include "payload/profile_reader.h"
+#include "payload/own_names.h"
 
 namespace {
 

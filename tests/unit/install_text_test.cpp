@@ -2,7 +2,7 @@
 
 #include "code_page_932.h"
 #include "install/cleanup.h"
-#include "install/install_sequence.h"
+#include "install/client_command_line.h"
 #include "shared/run_state.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "code_page_932.h"
+#include "payload/own_names.h"
 #include "payload/profile_reader.h"
 
 namespace {
