@@ -11,8 +11,6 @@
 
 namespace {
 
-// The longest message the extractor writes, as its buffer held it.
-constexpr std::size_t kLongestMessage = 4999;
 constexpr INT_PTR kStop = -1;
 
 constexpr char kContinuedCabinet[] = "FdiNotify: cabinet continues in another cabinet, refused\n";
@@ -47,7 +45,7 @@ class Extraction final : public platform::CabinetEntryListener {
     // The last one is kept: the final report repeats it.
     void writeMessage(const std::string& text,
                       platform::Severity severity = platform::Severity::kFailure) {
-        lastMessage_ = text.substr(0, kLongestMessage);
+        lastMessage_ = ExtractorMessage(text);
         platform::DebugText(lastMessage_, severity);
     }
     const std::string& lastMessage() const { return lastMessage_; }

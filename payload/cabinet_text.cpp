@@ -5,6 +5,9 @@
 
 namespace {
 
+// The longest message the extractor writes, as its buffer held it.
+constexpr std::size_t kLongestExtractorMessage = 4999;
+
 constexpr const char* kFdiErrorTexts[] = {
     "No error",
     "Cabinet not found",
@@ -55,6 +58,10 @@ const char* FdiErrorText(int code) {
 
 std::string FdiFailureText(const char* operation, int code) {
     return FormatText(kFailureFormat, {operation, std::to_string(code), FdiErrorText(code)});
+}
+
+std::string ExtractorMessage(const std::string& text) {
+    return text.substr(0, kLongestExtractorMessage);
 }
 
 std::string CabinetInformationText(const std::string& cabinetPath, const CabinetInformation& info) {

@@ -23,6 +23,9 @@ const char* FdiErrorText(int code);
 // "<operation>() failed: code <code> [<text>]" and a line feed.
 std::string FdiFailureText(const char* operation, int code);
 
+// A message of the extractor as its buffer holds it: at most its first 4,999 characters.
+std::string ExtractorMessage(const std::string& text);
+
 // The nine-line information text of a cabinet.
 std::string CabinetInformationText(const std::string& cabinetPath, const CabinetInformation& info);
 

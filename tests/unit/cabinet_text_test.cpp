@@ -42,9 +42,13 @@ TEST(CabinetInformationText, NineLinesAndAnEmptyOne) {
               "\n");
 }
 
-TEST(CabinetInformationText, LongPathIsKeptWhole) {
-    std::string path(3000, 'a');
-    EXPECT_EQ(CabinetInformationText(path, CabinetInformation()).find(path), 29u);
+// The extractor's buffer holds 4,999 characters: a long cabinet path's information is cut there,
+// and a shorter text is kept whole.
+TEST(ExtractorMessage, CutAtTheBuffersLength) {
+    const std::string information = CabinetInformationText(std::string(6000, 'a'), {});
+    EXPECT_EQ(ExtractorMessage(information), information.substr(0, 4999));
+    const std::string shortText = CabinetInformationText("C:\\x.cab", {});
+    EXPECT_EQ(ExtractorMessage(shortText), shortText);
 }
 
 struct SplitCase {
