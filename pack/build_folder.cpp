@@ -15,11 +15,6 @@ constexpr char kHexDigits[] = "0123456789abcdefABCDEF";
 constexpr char kMarkerName[] = "build.lock";
 constexpr unsigned long long kSecondsOfADay = 24ull * 60 * 60;
 
-// The path before the output's file name, as given ("" for the current directory).
-std::string FolderPartOf(const std::string& out) {
-    return out.substr(0, out.size() - FileNameOf(out).size());
-}
-
 // True for "<output's name>.building-<hex digits>.tmp", compared as Windows compares names: the
 // platform's pattern also matches short names and more than the digits.
 bool IsBuildFolderOf(const std::string& folderName, const std::string& outName) {
@@ -53,7 +48,7 @@ std::string BuildFolderRoomFault(const std::string& out) {
 }
 
 void RemoveAbandonedBuildFolders(const std::string& out) {
-    const std::string folderPart = FolderPartOf(out);
+    const std::string folderPart = FolderOf(out);
     const std::string outName = FileNameOf(out);
     const std::string pattern = out + kBuildFolderInfix + "*" + kBuildFolderSuffix;
     for (const platform::FoundFolder& found : platform::FoldersMatching(pattern)) {

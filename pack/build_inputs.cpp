@@ -26,11 +26,6 @@ constexpr char kNoSettingsText[] = "# no settings\r\n";
 // Sizes below 10 MiB are shown in KiB, so that a small drive's numbers say something.
 constexpr unsigned long long kShownInKibibytesBelow = 10ull << 20;
 
-std::string DirectoryOf(const std::string& path) {
-    std::string::size_type slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
 std::string SizeText(unsigned long long bytes) {
     return bytes >= kShownInKibibytesBelow ? std::to_string(bytes >> 20) + " MiB"
                                            : std::to_string((bytes + 1023) >> 10) + " KiB";
@@ -196,9 +191,9 @@ unsigned long long PackageSize(unsigned long long templateSize, const PeSignatur
 // The build holds two copies of the package at once (its own and the platform's): a drive that
 // cannot hold them is refused before anything is written, rather than filled.
 std::string FreeSpaceFault(const std::string& out, unsigned long long packageSize) {
-    const std::string folder = DirectoryOf(out);
+    const std::string folder = FolderOf(out);
     unsigned long long free = 0;
-    if (!platform::FreeDiskBytes(folder, free)) return {};
+    if (!platform::FreeDiskBytes(folder.empty() ? "." : folder, free)) return {};
     const unsigned long long needed = 2 * packageSize;
     if (free >= needed) return {};
     return "the folder of " + out + " has " + SizeText(free) + " free; the build needs about " +

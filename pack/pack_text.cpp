@@ -23,6 +23,10 @@ std::string Escaped(const std::string& text) {
     return escaped;
 }
 
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.size() - FileNameOf(path).size());
+}
+
 std::string FileNameOf(const std::string& path) {
     const std::string::size_type slash = path.find_last_of("\\/:");
     return slash == std::string::npos ? path : path.substr(slash + 1);

@@ -137,7 +137,8 @@ std::string WritePackage(const PackOptions& options, const std::vector<Input>& i
         platform::ResourceUpdate update(package.path().c_str());
         if (!update.valid()) return "cannot update the resources of " + package.path();
         for (const Input& input : inputs) {
-            if (!update.setPayload(input.id, input.entryBytes(), static_cast<DWORD>(input.entrySize()))) {
+            if (!update.setPayload(input.id, input.entryBytes(),
+                                   static_cast<DWORD>(input.entrySize()))) {
                 return "cannot set entry " + std::to_string(input.id);
             }
         }
