@@ -48,7 +48,6 @@ add_library(setup_core STATIC
   payload/cabinet_extractor.cpp
   payload/cabinet_destination.cpp
   payload/profile_reader.cpp
-  payload/xml_document.cpp
   payload/installation_files.cpp
   payload/stage_folder.cpp
   install/install_sequence.cpp
@@ -60,6 +59,7 @@ add_library(setup_core STATIC
   shared/setting_text.cpp
   platform/code_pages.cpp
   platform/own_files.cpp
+  platform/xml_document.cpp
   platform/folder_security.cpp
   platform/system_facts.cpp
   platform/cabinet_library.cpp

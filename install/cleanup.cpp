@@ -91,7 +91,7 @@ void RemoveFilesOfThisRun(FileLedger& files, const std::wstring* imageName) {
         if (files.isKept(*folder) || IsOrLiesIn(ComparableName(*folder), kLayerFolderName)) {
             continue;
         }
-        RemoveDirectoryW(folder->c_str());
+        platform::RemoveEmptyFolder(*folder);
     }
     if (onlyThoseTheBatchMisses) return;
     files.clear();
@@ -119,10 +119,12 @@ bool StartCleanupBatch(const RunInputs& run, TraceLog& traceLog) {
     }
     const bool staged = !run.StageDirectory.empty();
     // The interpreter inherits them.
-    if (!SetEnvironmentVariableA(kCleanupBatchVariable, batchPath.c_str()) ||
-        (staged &&
-         !SetEnvironmentVariableA(kCleanupFolderVariable, run.WorkingDirectory.c_str()))) {
-        TraceText(std::string(kBatchVariableNotSet) + std::to_string(GetLastError()),
+    DWORD error = platform::SetInheritedVariable(kCleanupBatchVariable, batchPath);
+    if (error == 0 && staged) {
+        error = platform::SetInheritedVariable(kCleanupFolderVariable, run.WorkingDirectory);
+    }
+    if (error != 0) {
+        TraceText(std::string(kBatchVariableNotSet) + std::to_string(error),
                   platform::Severity::kFailure);
         return false;
     }

@@ -7,9 +7,7 @@
 #include "install/result_record.h"
 #include "payload/installation_files.h"
 #include "payload/own_names.h"
-#include "platform/code_pages.h"
 #include "platform/debug_output.h"
-#include "platform/handles.h"
 #include "platform/own_files.h"
 #include "platform/process_launcher.h"
 #include "platform/services.h"
@@ -33,8 +31,6 @@ constexpr char kLayerInstallerName[] = "Setup.exe";
 constexpr char kLayerInstallerCommandLine[] = "-l -s";
 constexpr char kStopVerb[] = "stop";
 constexpr char kStartVerb[] = "start";
-constexpr int kServiceStopperFailed = 5;
-constexpr int kLayerInstallFailed = 1;
 constexpr int kNoExitCode = 1;
 
 constexpr char kAlreadyInstalled[] = "HWIX QMB already installed.\nHWIX.SYS Version: 0";
@@ -61,12 +57,8 @@ constexpr char kDirectoryTooLong[] = "fn_Install: Working directory path too lon
 constexpr char kDirectoryUnnamed[] =
     "fn_Install: Working directory path has no exact name in the system code pages.";
 
-// The results the steps report, from what their programs did; mapped here only. The stopper and
-// the layer's installer succeed when they ended within their wait (what they started, a service,
-// may run on); the client module gives its exit code once its task has ended.
-int StepResult(const platform::ChildWait& wait, int failure) {
-    return wait.programEnded ? 0 : failure;
-}
+// The client module's result, from what it did; mapped here only: its exit code once its task has
+// ended.
 int ClientModuleResult(const platform::ChildWait& wait) {
     return wait.ended() ? static_cast<int>(wait.exitCode) : kNoExitCode;
 }
@@ -143,17 +135,17 @@ bool IsOwnProgram(const char* relativePath, const FileLedger& files) {
     return false;
 }
 
-// Runs a program that lies in the working directory, which keeps `kept` while it runs; a path
-// that does not fit, or a file this run did not write (a leftover or planted one), fails as a
-// missing program would.
-int RunWorkingDirectoryProgram(const RunInputs& run, FileLedger& files, const char* relativePath,
-                               const std::string& commandLine, const char* kept, int failure) {
+// Runs a program that lies in the working directory, which keeps `kept` while it runs; true when
+// it ended within its wait (what it started, a service, may run on). A path that does not fit, or
+// a file this run did not write (a leftover or planted one), fails as a missing program would.
+bool RunWorkingDirectoryProgram(const RunInputs& run, FileLedger& files, const char* relativePath,
+                                const std::string& commandLine, const char* kept) {
     std::string application = WorkingPath(run, relativePath);
-    if (application.empty() || !IsOwnProgram(relativePath, files)) return failure;
+    if (application.empty() || !IsOwnProgram(relativePath, files)) return false;
     const platform::ChildWait wait =
         RunChild(run, application.c_str(), commandLine, commandLine, ChildWaitMilliseconds());
     KeepWhileRunning(wait, relativePath, kept, files);
-    return StepResult(wait, failure);
+    return wait.programEnded;
 }
 
 // The package's wait for its client module, or the setup's own.
@@ -189,34 +181,19 @@ void Report(bool failed, const char* failure, const char* success) {
     }
 }
 
-// Non-zero when the service "hwix" exists and is in any state but stopped.
-int IsInstrumentationServiceRunning() {
-    platform::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
-    if (manager.get() == nullptr) return 0;
-    platform::ServiceHandle service(OpenServiceA(manager.get(), kServiceName, GENERIC_READ));
-    if (service.get() == nullptr) return 0;
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    BOOL queried = QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                        reinterpret_cast<BYTE*>(&status), sizeof status, &needed);
-    if (!queried) return 0;
-    return status.dwCurrentState == SERVICE_STOPPED ? 0 : queried;
-}
-
-// 0 when StopHWIX.exe (as this run wrote it) was started with the verb and ended within the
-// wait, else 5.
-int RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files) {
+// True when StopHWIX.exe (as this run wrote it) was started with the verb and ended within the
+// wait.
+bool RunServiceStopper(const char* verb, const RunInputs& run, FileLedger& files) {
     return RunWorkingDirectoryProgram(run, files, kServiceStopperName, std::string(" ") + verb,
-                                      kServiceStopperName, kServiceStopperFailed);
+                                      kServiceStopperName);
 }
 
-// 0 when the layer's Setup.exe (as this run wrote it) was started and ended within the wait,
-// else 1.
-int InstallInstrumentationLayer(const RunInputs& run, FileLedger& files) {
+// True when the layer's Setup.exe (as this run wrote it) was started and ended within the wait.
+bool InstallInstrumentationLayer(const RunInputs& run, FileLedger& files) {
     const std::string installer = std::string(kLayerFolderName) + '\\' + kLayerInstallerName;
     const std::string folder = InWorkingFolder(kLayerFolderName);
     return RunWorkingDirectoryProgram(run, files, installer.c_str(), kLayerInstallerCommandLine,
-                                      folder.c_str(), kLayerInstallFailed);
+                                      folder.c_str());
 }
 
 // The client module's exit code once its task has ended, or 1 when this run did not write it, it
@@ -237,20 +214,15 @@ int RunClientModule(const char* text, const RunInputs& run, RunOutcome& outcome)
     return ClientModuleResult(wait);
 }
 
-// 1 when the reboot marker was present (it is deleted), else 0.
-int CheckRebootMarker() {
-    {
-        platform::FileHandle marker(CreateFileW(platform::FromAnsi(kRebootMarker).c_str(),
-                                                GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!marker.valid()) {
-            platform::DebugText(kMarkerAbsent);
-            return 0;
-        }
+// True when the reboot marker was present (it is deleted).
+bool CheckRebootMarker() {
+    if (!platform::OpensToRead(kRebootMarker)) {
+        platform::DebugText(kMarkerAbsent);
+        return false;
     }
     platform::RemoveOwnFile(kRebootMarker);
     platform::DebugText(kMarkerFound);
-    return 1;
+    return true;
 }
 
 }  // namespace
@@ -262,7 +234,7 @@ int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome) {
                             platform::Severity::kFailure);
         return kExitClientModuleFailed;
     }
-    const bool serviceActive = IsInstrumentationServiceRunning() != 0;
+    const bool serviceActive = platform::IsServiceActive(kServiceName);
     WriteCleanupBatch(run, outcome);
     // A BIOS task never runs from a payload known to be incomplete, nor where its files could not
     // be removed afterwards (a full disk); what was written is removed.
@@ -275,13 +247,13 @@ int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome) {
     FileLedger& files = outcome.Files;
     if (serviceActive) {
         platform::DebugText(kAlreadyInstalled);
-        Report(RunServiceStopper(kStopVerb, run, files) != 0, kStopFailed, kStopSucceeded);
+        Report(!RunServiceStopper(kStopVerb, run, files), kStopFailed, kStopSucceeded);
     } else {
         platform::DebugText(kNotInstalled);
     }
-    Report(InstallInstrumentationLayer(run, files) != 0, kInstallFailed, kInstallSucceeded);
+    Report(!InstallInstrumentationLayer(run, files), kInstallFailed, kInstallSucceeded);
     if (serviceActive) {
-        Report(RunServiceStopper(kStartVerb, run, files) != 0, kStartFailed, kStartSucceeded);
+        Report(!RunServiceStopper(kStartVerb, run, files), kStartFailed, kStartSucceeded);
     }
     // Never under a layer installer that still runs: a later run removes it.
     if (!files.isKept(kLayerFolderName)) platform::DeleteTree(kLayerFolderName);
@@ -293,7 +265,7 @@ int fn_Install(const char* text, const RunInputs& run, RunOutcome& outcome) {
     OpenResultRecord(run, outcome);
     int code = RunClientModule(text, run, outcome);
     Report(code != 0, kClientFailed, kClientSucceeded);
-    if (CheckRebootMarker() == 1) outcome.RebootPending = true;
+    if (CheckRebootMarker()) outcome.RebootPending = true;
     if (outcome.BitLockerSuspended) {
         outcome.BitLockerSuspended =
             KeepOrResumeBitLocker(run, outcome.RebootPending, outcome.ProcessesLeft != 0);

@@ -35,12 +35,9 @@ LONG CreateMarkKey(platform::RegistryKey& mark, bool windows64) {
     const std::string parentKey(kRestartMarkKey, kMarkNameAt);
     const char* markName = kRestartMarkKey + kMarkNameAt + 1;
     platform::RegistryKey parent;
-    LONG status =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, parentKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_CREATE_SUB_KEY | view, nullptr, parent.put(), nullptr);
+    LONG status = platform::CreateMachineKey(parentKey.c_str(), KEY_CREATE_SUB_KEY | view, parent);
     if (status != ERROR_SUCCESS) return status;
-    return RegCreateKeyExA(parent.get(), markName, 0, nullptr, REG_OPTION_VOLATILE,
-                           KEY_SET_VALUE | view, nullptr, mark.put(), nullptr);
+    return platform::CreateVolatileKey(parent.get(), markName, KEY_SET_VALUE | view, mark);
 }
 
 std::string RestartReason(const RunOutcome& outcome) {

@@ -33,13 +33,12 @@ LONG CreateRecordKey(const RunInputs& run, platform::RegistryKey& key, std::stri
     shown = "result record HKLM\\" + platform::ToAnsi(subkey);
     // The 32-bit setup on 64-bit Windows writes where a 64-bit detection rule reads.
     const REGSAM access = KEY_SET_VALUE | (run.Is64BitWindows ? KEY_WOW64_64KEY : 0);
-    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           access, nullptr, key.put(), nullptr);
+    return platform::CreateMachineKey(subkey, access, key);
 }
 
 LONG RemoveLastRunsValues(HKEY key) {
     for (const char* name : kRecordValues) {
-        const LONG status = RegDeleteValueA(key, name);
+        const LONG status = platform::DeleteRegistryValue(key, name);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
     }
     return ERROR_SUCCESS;

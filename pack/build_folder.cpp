@@ -68,7 +68,7 @@ BuildFolder::BuildFolder(const std::string& out) {
     }
     marker_ = platform::ClaimNewFile(made + '\\' + kMarkerName);
     if (!marker_.valid()) {
-        error_ = GetLastError();
+        error_ = platform::LastError();
         platform::DeleteTree(made.c_str());
         return;
     }

@@ -5,6 +5,7 @@
 #include "pack/pack_options.h"
 #include "pack/pack_text.h"
 #include "pack/package.h"
+#include "platform/build_files.h"
 #include "platform/code_pages.h"
 #include "platform/system_facts.h"
 #include "shared/ansi_text.h"
@@ -42,18 +43,17 @@ std::string ToAnsiPaths(PackOptions& options) {
 // A fault inside a platform call (its resource update on a file it cannot handle) ends the
 // builder with one line, as every other failure does, instead of a crash dump; what the build
 // left in its folder beside the output goes with the next build.
-LONG WINAPI ReportUnexpectedFault(EXCEPTION_POINTERS* fault) {
+void ReportUnexpectedFault(unsigned long code) {
     std::fprintf(stderr,
                  "setup-pack: error: the build failed inside the platform (exception 0x%08lx)\n",
-                 static_cast<unsigned long>(fault->ExceptionRecord->ExceptionCode));
+                 code);
     std::fflush(stderr);
-    ExitProcess(1);
 }
 
 }  // namespace
 
 int main() {
-    SetUnhandledExceptionFilter(ReportUnexpectedFault);
+    platform::EndOnUnexpectedFault(ReportUnexpectedFault);
     PackOptions options;
     std::string error;
     if (!ParsePackOptions(Utf8Arguments(), options, error)) {

@@ -8,12 +8,11 @@
 #include "payload/cabinet_extractor.h"
 #include "payload/own_names.h"
 #include "payload/payload_store.h"
-#include "payload/xml_document.h"
 #include "platform/build_files.h"
 #include "platform/code_pages.h"
-#include "platform/handles.h"
 #include "platform/mapped_files.h"
 #include "platform/own_files.h"
+#include "platform/xml_document.h"
 #include "shared/ansi_text.h"
 #include "shared/file_names.h"
 
@@ -38,28 +37,15 @@ std::string FullPathFolded(const std::string& path) {
     return ComparableName(platform::FullPathOf(path));
 }
 
-bool SameFileIdentity(const std::string& a, const std::string& b) {
-    platform::FileHandle first(CreateFileA(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    platform::FileHandle second(CreateFileA(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                            nullptr));
-    BY_HANDLE_FILE_INFORMATION one{};
-    BY_HANDLE_FILE_INFORMATION two{};
-    return first.valid() && second.valid() && GetFileInformationByHandle(first.get(), &one) &&
-           GetFileInformationByHandle(second.get(), &two) &&
-           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
-           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
-}
-
 }  // namespace
 
 std::string CheckXmlRoot(const std::string& path, const wchar_t* rootName,
                          const wchar_t* requiredAttribute) {
     platform::ComApartment apartment;
     platform::ComRef<IXMLDOMDocument> document;
-    if (FAILED(CreateXmlDocument(document)) || !document) return "no XML document object";
-    if (!LoadXmlFile(document.get(), path.c_str())) return path + " is not well-formed XML";
+    if (FAILED(platform::CreateXmlDocument(document)) || !document) return "no XML document object";
+    if (!platform::LoadXmlFile(document.get(), path.c_str()))
+        return path + " is not well-formed XML";
     platform::ComRef<IXMLDOMElement> root;
     platform::Bstr name;
     if (FAILED(document->get_documentElement(root.put())) || !root ||
@@ -168,7 +154,7 @@ std::string CheckKitProgram(const std::string& path, const std::string& kitName,
         if (!HoldsEntry({kitName}, required.cabinet)) continue;
         const std::string destination = folder + kitName + '\\';
         FileLedger unpacked;
-        if (!CreateDirectoryA(destination.c_str(), nullptr) ||
+        if (!platform::CreateFolder(destination) ||
             ExtractCabinet(path.c_str(), destination.c_str(), unpacked) != 1) {
             return path +
                    " cannot be unpacked as the setup unpacks it (damaged, or the output's "
@@ -200,5 +186,5 @@ std::string CheckKitProgram(const std::string& path, const std::string& kitName,
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    return FullPathFolded(a) == FullPathFolded(b) || SameFileIdentity(a, b);
+    return FullPathFolded(a) == FullPathFolded(b) || platform::IsSameFile(a, b);
 }

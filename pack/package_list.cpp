@@ -9,9 +9,9 @@
 #include "payload/own_names.h"
 #include "payload/payload_store.h"
 #include "payload/profile_reader.h"
+#include "platform/build_files.h"
 #include "platform/code_pages.h"
 #include "platform/mapped_files.h"
-#include "platform/path_limit.h"
 #include "platform/resources.h"
 #include "shared/package_settings.h"
 
@@ -60,12 +60,8 @@ const PeResource* EffectiveProfile(const std::vector<PeResource>& entries) {
 }
 
 std::string ImageNameText(const unsigned char* data, const PeResource& profile) {
-    char directory[kPathBufferSize] = {};
-    char path[kPathBufferSize] = {};
-    if (GetTempPathA(sizeof directory, directory) == 0 ||
-        GetTempFileNameA(directory, kTemporaryPrefix, 0, path) == 0) {
-        return "unknown (no temporary file)";
-    }
+    const std::string path = platform::CreateTemporaryFile({}, kTemporaryPrefix);
+    if (path.empty()) return "unknown (no temporary file)";
     platform::TemporaryFile file(path);
     {
         std::ofstream out(file.path(), std::ios::binary);

@@ -4,10 +4,8 @@
 
 #include "pack/little_endian.h"
 #include "pack/package_checks.h"
-#include "platform/handles.h"
+#include "platform/build_files.h"
 #include "platform/mapped_files.h"
-#include "platform/own_files.h"
-#include "platform/path_limit.h"
 #include "platform/resources.h"
 
 namespace {
@@ -66,31 +64,12 @@ std::string CheckWrittenPackage(const std::string& path, const unsigned char* te
     return {};
 }
 
-// Writes `bytes` at `offset` of the file at `path`; false when they could not be written whole.
-bool WriteAt(const std::string& path, std::uint64_t offset, const void* bytes, DWORD size) {
-    platform::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    return file.valid() && SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) &&
-           platform::WriteWhole(file.get(), bytes, size);
-}
-
 // Cuts the template's certificate table (which lies at its end) off the copy and clears its
 // directory entry, so that the package carries no signature that no longer holds.
 bool RemoveCertificateTable(const std::string& path, const PeSignatureLayout& layout) {
-    {
-        platform::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER end{};
-        end.QuadPart = layout.certificateOffset;
-        if (!file.valid() || !SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) ||
-            !SetEndOfFile(file.get())) {
-            return false;
-        }
-    }
     const unsigned char cleared[8] = {};
-    return WriteAt(path, layout.certificateDirectory, cleared, sizeof cleared);
+    return platform::CutFileTo(path, layout.certificateOffset) &&
+           platform::WriteFileAt(path, layout.certificateDirectory, cleared, sizeof cleared);
 }
 
 }  // namespace
@@ -118,15 +97,12 @@ std::string WritePackage(const PackOptions& options, const std::vector<Input>& i
                          const unsigned char* templateData,
                          const std::vector<PeResource>& templateEntries,
                          const PeSignatureLayout& templateLayout, const BuildFolder& folder) {
-    char temporary[kPathBufferSize] = {};
-    if (GetTempFileNameA(folder.path().c_str(), kTemporaryPrefix, 0, temporary) == 0) {
-        return "cannot write into the build folder " + folder.path();
-    }
+    const std::string temporary = platform::CreateTemporaryFile(folder.path(), kTemporaryPrefix);
+    if (temporary.empty()) return "cannot write into the build folder " + folder.path();
     // The platform's resource update makes its copy where temporary files go.
-    SetEnvironmentVariableA("TMP", folder.path().c_str());
-    SetEnvironmentVariableA("TEMP", folder.path().c_str());
+    platform::UseTemporaryFolder(folder.path());
     platform::TemporaryFile package(temporary);
-    if (!CopyFileA(options.templatePath.c_str(), package.path().c_str(), FALSE)) {
+    if (!platform::CopyWholeFile(options.templatePath, package.path())) {
         return "cannot write " + package.path();
     }
     if (templateLayout.certificateSize != 0 &&
@@ -151,10 +127,10 @@ std::string WritePackage(const PackOptions& options, const std::vector<Input>& i
     if (!error.empty()) return error;
     unsigned char field[4] = {};
     WriteLittleEndian(field, checksum, sizeof field);
-    if (!WriteAt(package.path(), checksumField, field, sizeof field)) {
+    if (!platform::WriteFileAt(package.path(), checksumField, field, sizeof field)) {
         return "cannot write the checksum of " + package.path();
     }
-    if (!MoveFileExA(package.path().c_str(), options.out.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!platform::ReplaceWithFile(package.path(), options.out)) {
         return "cannot write " + options.out;
     }
     package.keep();

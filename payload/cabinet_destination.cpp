@@ -4,12 +4,12 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "payload/cabinet_text.h"
 #include "platform/code_pages.h"
-#include "platform/handles.h"
 #include "platform/own_files.h"
 #include "shared/trace_log.h"
 
@@ -52,20 +52,6 @@ INT_PTR OpenNewFile(const std::wstring& path) {
     return _wopen(path.c_str(), kDestinationOpenFlags, kDestinationPermission);
 }
 
-// The stored date and time (local time) as the file's creation and last write times; false when
-// they cannot be set.
-bool SetStoredTimes(const std::wstring& path, const FDINOTIFICATION& notification) {
-    platform::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    FILETIME local{};
-    FILETIME utc{};
-    return file.valid() &&
-           DosDateTimeToFileTime(notification.date, notification.time, &local) == TRUE &&
-           LocalFileTimeToFileTime(&local, &utc) == TRUE &&
-           SetFileTime(file.get(), &utc, nullptr, &utc) == TRUE;
-}
-
 }  // namespace
 
 CabinetDestination::CabinetDestination(const std::string& prefix, FileLedger& files)
@@ -91,7 +77,9 @@ INT_PTR CabinetDestination::open(const FDINOTIFICATION& notification, const char
         return kNoFile;
     }
     INT_PTR file = OpenNewFile(path);
-    if (file == kNoFile && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    // The runtime's reading of a missing folder on the way (the platform's ERROR_PATH_NOT_FOUND):
+    // a new file cannot be missing itself.
+    if (file == kNoFile && errno == ENOENT) {
         std::vector<std::wstring> made;
         platform::CreateFoldersOf(path, &made);
         for (const std::wstring& folder : made) files_.recordFolder(folder);
@@ -131,12 +119,12 @@ bool CabinetDestination::finish(const FDINOTIFICATION& notification) {
     // The bytes are whole: an entry without its stored times or attributes is still the entry,
     // and the trace log says so. The attributes go after the times, so that a read-only entry
     // still receives them.
-    const bool timesSet = SetStoredTimes(path, notification);
-    const bool attributesSet =
-        SetFileAttributesW(path.c_str(), notification.attribs & kKeptAttributes) == TRUE;
-    if (!timesSet || !attributesSet) {
+    const DWORD timesError = platform::SetDosFileTimes(path, notification.date, notification.time);
+    const DWORD attributesError =
+        platform::SetFileAttributesOf(path, notification.attribs & kKeptAttributes);
+    if (timesError != 0 || attributesError != 0) {
         TraceText("stored times or attributes of " + platform::ToAnsi(path) + " not set, error " +
-                      std::to_string(GetLastError()),
+                      std::to_string(attributesError != 0 ? attributesError : timesError),
                   platform::Severity::kWarning);
     }
     // Only now is every byte of the entry written.
@@ -148,7 +136,7 @@ bool CabinetDestination::finish(const FDINOTIFICATION& notification) {
 bool CabinetDestination::discard() {
     if (entry_.path.empty()) return false;
     closeEntryFile();
-    DeleteFileW(entry_.path.c_str());
+    platform::RemoveOwnFile(entry_.path);
     entry_ = Entry();
     anyDiscarded_ = true;
     return true;

@@ -12,6 +12,8 @@ constexpr char kNoModule[] = "fn_CreateFileFromResource: hModule == 0";
 constexpr char kNoResource[] = "fn_CreateFileFromResource: hResource == 0";
 constexpr char kNotLoaded[] = "fn_CreateFileFromResource: hResData == 0";
 constexpr char kNotLocked[] = "fn_CreateFileFromResource: hDLLData == 0";
+// What each way a lookup can fail is called, in the order of PayloadLookup.
+constexpr const char* kLookupFailures[] = {nullptr, kNoModule, kNoResource, kNotLoaded, kNotLocked};
 constexpr char kNotCreated[] = "fn_CreateFileFromResource: hFile == 0";
 constexpr char kNotWritten[] = "fn_CreateFileFromResource: WriteFile failed";
 
@@ -22,18 +24,14 @@ int Fail(const char* message) {
 }  // namespace
 
 int fn_CreateFileFromResource(unsigned short id, const char* fileName, FileLedger& files) {
-    HMODULE module = GetModuleHandleA(nullptr);
-    if (module == nullptr) return Fail(kNoModule);
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), platform::kPayloadResourceType);
-    if (resource == nullptr) return Fail(kNoResource);
-    DWORD size = SizeofResource(module, resource);
-    HGLOBAL loaded = LoadResource(module, resource);
-    if (loaded == nullptr) return Fail(kNotLoaded);
-    const void* bytes = LockResource(loaded);
-    if (bytes == nullptr) return Fail(kNotLocked);
+    platform::PayloadView view;
+    const platform::PayloadLookup lookup = platform::FindOwnPayload(id, view);
+    if (lookup != platform::PayloadLookup::kFound) {
+        return Fail(kLookupFailures[static_cast<int>(lookup)]);
+    }
     // Created anew, never over an old file or through a link; straight from the resource view:
     // the payload is never copied through the heap. A file cut short is deleted at once.
-    switch (platform::WriteNewFile(fileName, bytes, size)) {
+    switch (platform::WriteNewFile(fileName, view.bytes, view.size)) {
         case platform::NewFileResult::kNotCreated:
             return Fail(kNotCreated);
         case platform::NewFileResult::kNotWritten:
@@ -43,39 +41,13 @@ int fn_CreateFileFromResource(unsigned short id, const char* fileName, FileLedge
     }
     files.recordFile(platform::FromAnsi(fileName));
     TraceText("payload entry " + std::to_string(id) + " written as " + fileName + ", " +
-              std::to_string(size) + " bytes");
+              std::to_string(view.size) + " bytes");
     return 0;
 }
 
-namespace {
-struct LanguageSearch {
-    WORD wanted;
-    bool found;
-};
-
-BOOL CALLBACK NoteLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR context) {
-    auto* search = reinterpret_cast<LanguageSearch*>(context);
-    search->found |= language == search->wanted;
-    return TRUE;
-}
-
-// The platform's lookup falls back to other languages; only an entry in exactly this one counts.
-bool HasEntryInLanguage(HMODULE module, unsigned short id, WORD language) {
-    LanguageSearch search{language, false};
-    EnumResourceLanguagesA(module, platform::kPayloadResourceType, MAKEINTRESOURCEA(id),
-                           NoteLanguage, reinterpret_cast<LONG_PTR>(&search));
-    return search.found;
-}
-}  // namespace
-
 bool ReadPayloadText(unsigned short id, unsigned short language, std::string& text) {
-    HMODULE module = GetModuleHandleA(nullptr);
-    if (module == nullptr || !HasEntryInLanguage(module, id, language)) return false;
-    HRSRC resource =
-        FindResourceExA(module, platform::kPayloadResourceType, MAKEINTRESOURCEA(id), language);
-    HGLOBAL loaded = resource == nullptr ? nullptr : LoadResource(module, resource);
-    const void* bytes = loaded == nullptr ? nullptr : LockResource(loaded);
-    if (bytes == nullptr) return false;
-    text.assign(static_cast<const char*>(bytes), SizeofResource(module, resource));
+    platform::PayloadView view;
+    if (!platform::FindOwnPayloadInLanguage(id, language, view)) return false;
+    text.assign(static_cast<const char*>(view.bytes), view.size);
     return true;
 }

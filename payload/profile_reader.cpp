@@ -2,10 +2,10 @@
 
 #include <optional>
 
-#include "payload/xml_document.h"
 #include "platform/code_pages.h"
 #include "platform/com_xml.h"
 #include "platform/debug_output.h"
+#include "platform/xml_document.h"
 
 namespace {
 
@@ -27,14 +27,14 @@ std::optional<std::wstring> GetAttributeText(IXMLDOMNode* node, const wchar_t* a
     }
     Bstr text;
     if (FAILED(attribute->get_text(text.put()))) return std::nullopt;
-    return std::wstring(text.get() != nullptr ? text.get() : L"", SysStringLen(text.get()));
+    return text.text();
 }
 
 // Reads the profile once; stops at the first flash command.
 bool FindFlashCommand(const char* profilePath, FlashCommand& flash) {
     ComRef<IXMLDOMDocument> document;
-    if (FAILED(CreateXmlDocument(document)) || !document) return false;
-    if (!LoadXmlFile(document.get(), profilePath)) return false;
+    if (FAILED(platform::CreateXmlDocument(document)) || !document) return false;
+    if (!platform::LoadXmlFile(document.get(), profilePath)) return false;
     ComRef<IXMLDOMNodeList> commands;
     Bstr query(kCommandQuery);
     if (FAILED(document->selectNodes(query.get(), commands.put())) || !commands) return false;

@@ -7,6 +7,7 @@
 #include "platform/code_pages.h"
 #include "platform/debug_output.h"
 #include "platform/folder_security.h"
+#include "platform/handles.h"
 #include "platform/own_files.h"
 #include "platform/system_facts.h"
 #include "shared/format_text.h"
@@ -35,9 +36,9 @@ std::string WithError(const char* what, DWORD error) {
 // What lies at `folder` when it is not a folder of its own: missing, a file, a link; empty
 // when it is one.
 std::string NotAFolderFault(const std::wstring& folder) {
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    const DWORD attributes = platform::FileAttributes(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return WithError("not found, error ", GetLastError());
+        return WithError("not found, error ", platform::LastError());
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return "it is not a folder";
     if (platform::IsLink(folder)) return "it is a link";
     return {};
@@ -48,7 +49,7 @@ std::string NotAFolderFault(const std::wstring& folder) {
 using FolderRule = std::string (*)(const FolderAccess&, const std::string&);
 std::string SecuredFolderFault(const std::wstring& folder, const std::string& account,
                                FolderRule rule, std::vector<std::wstring>& made) {
-    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (platform::FileAttributes(folder) == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = platform::CreateAdminOnlyFolder(folder);
         if (error == 0) made.push_back(folder);
         if (error != 0 && error != ERROR_ALREADY_EXISTS)
@@ -86,8 +87,8 @@ bool NamedExactly(const std::wstring& name) {
 // <stage folder>\<package name without extension>, from the executable's name read in wide
 // characters: empty, with `why` set, when it is unknown or has no exact name in the system's code
 // pages (a look-alike would be another package's folder).
-std::wstring PackageFolderIn(const std::wstring& stageFolder, std::string& why) {
-    const std::wstring stem = platform::WideExecutableStem();
+std::wstring PackageFolderIn(const std::wstring& stageFolder, const std::wstring& stem,
+                             std::string& why) {
     if (stem.empty()) {
         why = "the package's name is unknown";
         return {};
@@ -154,7 +155,7 @@ std::string FolderChainFault(const std::wstring& stageFolder, const std::wstring
 // Nothing the refused run made stays: its folders go, deepest first, where still empty.
 void RemoveMadeFolders(const std::vector<std::wstring>& made) {
     for (auto folder = made.rbegin(); folder != made.rend(); ++folder) {
-        RemoveDirectoryW(folder->c_str());
+        platform::RemoveEmptyFolder(*folder);
     }
 }
 
@@ -164,7 +165,7 @@ bool EnterStageFolder(RunInputs& run) {
     const std::wstring stageFolder = LocalStageFolder(run.Settings.stageFolder);
     if (stageFolder.empty()) return false;
     std::string why;
-    const std::wstring packageFolder = PackageFolderIn(stageFolder, why);
+    const std::wstring packageFolder = PackageFolderIn(stageFolder, run.WideExecutableStem, why);
     if (packageFolder.empty()) return Refuse(stageFolder, why);
     // The working directory's rule, checked before anything is made: a folder without an exact
     // name could not be used after all.
@@ -177,8 +178,7 @@ bool EnterStageFolder(RunInputs& run) {
         RemoveMadeFolders(made);
         return Refuse(stageFolder, fault);
     }
-    if (!SetCurrentDirectoryW(packageFolder.c_str())) {
-        const DWORD error = GetLastError();
+    if (const DWORD error = platform::EnterFolder(packageFolder); error != 0) {
         RemoveMadeFolders(made);
         return Refuse(packageFolder, WithError("it cannot be entered, error ", error));
     }
@@ -188,10 +188,10 @@ bool EnterStageFolder(RunInputs& run) {
 }
 
 void StepOutOfStageFolder() {
-    SetCurrentDirectoryW(kDriveRoot);
+    platform::EnterFolder(kDriveRoot);
 }
 
 void RemoveEmptyStageFolder(const RunInputs& run) {
     StepOutOfStageFolder();
-    RemoveDirectoryW(run.StageDirectory.c_str());
+    platform::RemoveEmptyFolder(run.StageDirectory);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/handles.h"
+#include "platform/path_limit.h"
 
 namespace platform {
 
@@ -118,6 +119,89 @@ bool FreeDiskBytes(const std::string& folder, unsigned long long& bytes) {
     if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return false;
     bytes = available.QuadPart;
     return true;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    FileHandle first(CreateFileA(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle second(CreateFileA(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION one{};
+    BY_HANDLE_FILE_INFORMATION two{};
+    return first.valid() && second.valid() && GetFileInformationByHandle(first.get(), &one) &&
+           GetFileInformationByHandle(second.get(), &two) &&
+           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
+}
+
+bool CreateFolder(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+std::string CreateTemporaryFile(const std::string& folder, const char* prefix) {
+    char directory[kPathBufferSize] = {};
+    char path[kPathBufferSize] = {};
+    if (folder.empty() && GetTempPathA(sizeof directory, directory) == 0) return {};
+    const char* where = folder.empty() ? directory : folder.c_str();
+    if (GetTempFileNameA(where, prefix, 0, path) == 0) return {};
+    return path;
+}
+
+void UseTemporaryFolder(const std::string& folder) {
+    SetEnvironmentVariableA("TMP", folder.c_str());
+    SetEnvironmentVariableA("TEMP", folder.c_str());
+}
+
+bool CopyWholeFile(const std::string& from, const std::string& to) {
+    return CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+bool ReplaceWithFile(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+namespace {
+
+FileHandle OpenToWrite(const std::string& path) {
+    return FileHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool MoveTo(HANDLE file, unsigned long long offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != FALSE;
+}
+
+}  // namespace
+
+bool WriteFileAt(const std::string& path, unsigned long long offset, const void* bytes,
+                 DWORD size) {
+    FileHandle file = OpenToWrite(path);
+    DWORD written = 0;
+    return file.valid() && MoveTo(file.get(), offset) &&
+           WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
+}
+
+bool CutFileTo(const std::string& path, unsigned long long size) {
+    FileHandle file = OpenToWrite(path);
+    return file.valid() && MoveTo(file.get(), size) && SetEndOfFile(file.get());
+}
+
+namespace {
+
+void (*faultReport)(unsigned long code) = nullptr;
+
+LONG WINAPI EndAfterReport(EXCEPTION_POINTERS* fault) {
+    faultReport(static_cast<unsigned long>(fault->ExceptionRecord->ExceptionCode));
+    ExitProcess(1);
+}
+
+}  // namespace
+
+void EndOnUnexpectedFault(void (*report)(unsigned long code)) {
+    faultReport = report;
+    SetUnhandledExceptionFilter(EndAfterReport);
 }
 
 }  // namespace platform

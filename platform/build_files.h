@@ -42,6 +42,35 @@ std::vector<FoundFolder> FoldersMatching(const std::string& pattern);
 bool CreateNewNumberedFolder(const std::string& stem, const std::string& suffix, std::string& made,
                              DWORD& error);
 
+// True when both paths name one file (by its volume and index), whatever names lead to it.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// Makes one folder; false when it exists already or cannot be made.
+bool CreateFolder(const std::string& path);
+
+// Makes a new empty file of a unique name starting with `prefix` in `folder` (the platform's
+// temporary folder when empty); its path, or empty when none could be made.
+std::string CreateTemporaryFile(const std::string& folder, const char* prefix);
+
+// Makes `folder` where this process and the platform's calls in it put temporary files.
+void UseTemporaryFolder(const std::string& folder);
+
+// Copies a whole file over `to`; false when it could not.
+bool CopyWholeFile(const std::string& from, const std::string& to);
+
+// Puts the file at `from` in place of `to` in one step; false when it could not.
+bool ReplaceWithFile(const std::string& from, const std::string& to);
+
+// Writes `bytes` at `offset` of the file at `path`; false when they could not be written whole.
+bool WriteFileAt(const std::string& path, unsigned long long offset, const void* bytes, DWORD size);
+
+// Cuts the file at `path` to its first `size` bytes; false when it could not.
+bool CutFileTo(const std::string& path, unsigned long long size);
+
+// A fault inside a platform call ends the process with exit code 1 after `report` has been told
+// the fault's code, instead of the platform's crash handling.
+void EndOnUnexpectedFault(void (*report)(unsigned long code));
+
 // The bytes free to this user on the drive or share that holds `folder`; false when unknown.
 bool FreeDiskBytes(const std::string& folder, unsigned long long& bytes);
 

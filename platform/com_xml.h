@@ -7,6 +7,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <string>
+
 namespace platform {
 
 // Owns one COM reference; put() is the out-parameter of the call that fills it.
@@ -43,6 +45,10 @@ class Bstr {
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     BSTR get() const { return text_; }
+    // The whole text, embedded nulls included; empty for none.
+    std::wstring text() const {
+        return std::wstring(text_ != nullptr ? text_ : L"", SysStringLen(text_));
+    }
     BSTR* put() {
         SysFreeString(text_);
         text_ = nullptr;

@@ -7,6 +7,11 @@
 
 namespace platform {
 
+// Why the platform call just made on this thread failed (its error code).
+inline DWORD LastError() {
+    return GetLastError();
+}
+
 template <typename Traits>
 class UniqueHandle {
   public:

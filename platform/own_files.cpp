@@ -84,6 +84,43 @@ DWORD FileAttributes(const std::string& path) {
     return GetFileAttributesW(FromAnsi(path).c_str());
 }
 
+DWORD FileAttributes(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str());
+}
+
+DWORD SetFileAttributesOf(const std::wstring& path, DWORD attributes) {
+    return SetFileAttributesW(path.c_str(), attributes) ? 0 : GetLastError();
+}
+
+DWORD SetDosFileTimes(const std::wstring& path, unsigned short date, unsigned short time) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILETIME local{};
+    FILETIME utc{};
+    const bool set = file.valid() && DosDateTimeToFileTime(date, time, &local) &&
+                     LocalFileTimeToFileTime(&local, &utc) &&
+                     SetFileTime(file.get(), &utc, nullptr, &utc);
+    return set ? 0 : GetLastError();
+}
+
+bool OpensToRead(const char* path) {
+    FileHandle file(CreateFileW(FromAnsi(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
+}
+
+DWORD RenameOwnFile(const std::wstring& from, const std::wstring& to) {
+    return MoveFileW(from.c_str(), to.c_str()) ? 0 : GetLastError();
+}
+
+void RemoveEmptyFolder(const std::wstring& path) {
+    RemoveDirectoryW(path.c_str());
+}
+
+DWORD EnterFolder(const std::wstring& folder) {
+    return SetCurrentDirectoryW(folder.c_str()) ? 0 : GetLastError();
+}
+
 bool IsLink(const std::wstring& path) {
     return IsLinkWithAttributes(path, GetFileAttributesW(path.c_str()));
 }
@@ -125,6 +162,16 @@ HANDLE CreateNewFile(const std::wstring& path, DWORD flagsAndAttributes, DWORD s
 bool WriteWhole(HANDLE file, const void* bytes, DWORD size) {
     DWORD written = 0;
     return WriteFile(file, bytes, size, &written, nullptr) && written == size;
+}
+
+DWORD WriteWholeError() {
+    const DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+}
+
+void CutFileAt(HANDLE file, LONG size) {
+    SetFilePointer(file, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
 }
 
 NewFileResult WriteNewFile(const char* path, const void* bytes, DWORD size,

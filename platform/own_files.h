@@ -8,8 +8,29 @@
 
 namespace platform {
 
-// The attributes of what lies at an ANSI path, or INVALID_FILE_ATTRIBUTES when nothing does.
+// The attributes of what lies at a path, or INVALID_FILE_ATTRIBUTES when nothing does (then
+// LastError says why).
 DWORD FileAttributes(const std::string& path);
+DWORD FileAttributes(const std::wstring& path);
+
+// Sets a file's attributes; 0 on success, else the platform's error.
+DWORD SetFileAttributesOf(const std::wstring& path, DWORD attributes);
+
+// Sets a file's creation and last write times from an MS-DOS date and time in local time, as
+// archives store them; 0 on success, else the platform's error.
+DWORD SetDosFileTimes(const std::wstring& path, unsigned short date, unsigned short time);
+
+// True when a file at `path` exists and can be opened to read.
+bool OpensToRead(const char* path);
+
+// Renames a file the setup wrote; 0 on success, else the platform's error.
+DWORD RenameOwnFile(const std::wstring& from, const std::wstring& to);
+
+// Removes a folder when it is empty; one that holds anything stays.
+void RemoveEmptyFolder(const std::wstring& path);
+
+// Makes `folder` the current directory; 0 on success, else the platform's error.
+DWORD EnterFolder(const std::wstring& folder);
 
 // True when `path` is a link: the platform marks it as a reparse point (a symbolic link or a
 // junction), or it leads elsewhere than its name says (a link the platform does not mark, such as
@@ -29,6 +50,13 @@ HANDLE CreateNewFile(const std::wstring& path, DWORD flagsAndAttributes = FILE_A
 
 // Writes all `size` bytes; false on a failed or short write.
 bool WriteWhole(HANDLE file, const void* bytes, DWORD size);
+
+// Why the last WriteWhole failed; a short write that the platform reports as done (a full drive
+// under some file systems) leaves no error of its own and is a write fault.
+DWORD WriteWholeError();
+
+// Cuts an open file back to its first `size` bytes.
+void CutFileAt(HANDLE file, LONG size);
 
 enum class NewFileResult { kWritten, kNotCreated, kNotWritten };
 

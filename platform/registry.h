@@ -46,6 +46,27 @@ inline bool ReadRegistryText(HKEY key, const char* name, std::string& value) {
     return true;
 }
 
+// Creates (or opens) a lasting key of HKEY_LOCAL_MACHINE; `access` holds the view with the rights.
+inline LONG CreateMachineKey(const std::wstring& subkey, REGSAM access, RegistryKey& key) {
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           access, nullptr, key.put(), nullptr);
+}
+inline LONG CreateMachineKey(const char* subkey, REGSAM access, RegistryKey& key) {
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                           nullptr, key.put(), nullptr);
+}
+
+// Creates (or opens) a key below `parent` that the platform forgets at the next restart.
+inline LONG CreateVolatileKey(HKEY parent, const char* name, REGSAM access, RegistryKey& key) {
+    return RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr,
+                           key.put(), nullptr);
+}
+
+// Deletes a value; the platform's status (ERROR_FILE_NOT_FOUND where there was none).
+inline LONG DeleteRegistryValue(HKEY key, const char* name) {
+    return RegDeleteValueA(key, name);
+}
+
 // Opens a key of HKEY_LOCAL_MACHINE to read its values; `view` is 0 or KEY_WOW64_64KEY.
 inline LONG OpenMachineKeyToRead(const char* subkey, REGSAM view, RegistryKey& key) {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | view, key.put());

@@ -11,6 +11,58 @@ constexpr char kPayloadResourceType[] = "BINARY";
 constexpr WORD kLanguageNeutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
 constexpr WORD kLanguageEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
+// How far the lookup of one of this executable's payload entries came.
+enum class PayloadLookup { kFound, kNoModule, kNoResource, kNotLoaded, kNotLocked };
+
+// The bytes of a payload entry as the loader maps them: never copied.
+struct PayloadView {
+    const void* bytes = nullptr;
+    DWORD size = 0;
+};
+
+// Finds payload entry `id` of this executable in any language.
+inline PayloadLookup FindOwnPayload(unsigned id, PayloadView& view) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    if (module == nullptr) return PayloadLookup::kNoModule;
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), kPayloadResourceType);
+    if (resource == nullptr) return PayloadLookup::kNoResource;
+    view.size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    if (loaded == nullptr) return PayloadLookup::kNotLoaded;
+    view.bytes = LockResource(loaded);
+    return view.bytes == nullptr ? PayloadLookup::kNotLocked : PayloadLookup::kFound;
+}
+
+namespace resource_detail {
+struct LanguageSearch {
+    WORD wanted;
+    bool found;
+};
+
+inline BOOL CALLBACK NoteLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR context) {
+    auto* search = reinterpret_cast<LanguageSearch*>(context);
+    search->found |= language == search->wanted;
+    return TRUE;
+}
+}  // namespace resource_detail
+
+// Finds payload entry `id` of this executable in exactly `language`: the platform's own lookup
+// falls back to other languages. False when there is none.
+inline bool FindOwnPayloadInLanguage(unsigned id, WORD language, PayloadView& view) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    if (module == nullptr) return false;
+    resource_detail::LanguageSearch search{language, false};
+    EnumResourceLanguagesA(module, kPayloadResourceType, MAKEINTRESOURCEA(id),
+                           resource_detail::NoteLanguage, reinterpret_cast<LONG_PTR>(&search));
+    if (!search.found) return false;
+    HRSRC resource = FindResourceExA(module, kPayloadResourceType, MAKEINTRESOURCEA(id), language);
+    HGLOBAL loaded = resource == nullptr ? nullptr : LoadResource(module, resource);
+    view.bytes = loaded == nullptr ? nullptr : LockResource(loaded);
+    if (view.bytes == nullptr) return false;
+    view.size = SizeofResource(module, resource);
+    return true;
+}
+
 // Owns a pending update of a file's resources; discarded unless committed.
 class ResourceUpdate {
   public:

@@ -17,4 +17,17 @@ struct ServiceHandleTraits {
 };
 using ServiceHandle = UniqueHandle<ServiceHandleTraits>;
 
+// True when the service exists and is in any state but stopped (false when it cannot be asked).
+inline bool IsServiceActive(const char* name) {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!manager.valid()) return false;
+    ServiceHandle service(OpenServiceA(manager.get(), name, GENERIC_READ));
+    if (!service.valid()) return false;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    return QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                reinterpret_cast<BYTE*>(&status), sizeof status, &needed) &&
+           status.dwCurrentState != SERVICE_STOPPED;
+}
+
 }  // namespace platform

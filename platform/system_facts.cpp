@@ -107,6 +107,63 @@ std::string Wow64SystemDirectory() {
     return std::string(buffer, length);
 }
 
+bool ReadWow64(bool& wow64) {
+    wow64 = false;
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64Process = KernelEntryPoint<IsWow64ProcessFn>("IsWow64Process");
+    if (isWow64Process == nullptr) return true;
+    BOOL answer = FALSE;
+    if (!isWow64Process(GetCurrentProcess(), &answer)) return false;
+    wow64 = answer != FALSE;
+    return true;
+}
+
+DWORD SetInheritedVariable(const char* name, const std::string& value) {
+    return SetEnvironmentVariableA(name, value.c_str()) ? 0 : GetLastError();
+}
+
+DWORD ExpandVariables(const std::wstring& text, std::wstring& expanded) {
+    wchar_t buffer[kPathBufferSize] = {};
+    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer, kPathBufferSize);
+    if (length == 0) return GetLastError();
+    if (length > kPathBufferSize) return ERROR_FILENAME_EXCED_RANGE;
+    expanded = buffer;
+    return 0;
+}
+
+SYSTEMTIME UtcTimeNow() {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return now;
+}
+
+SYSTEMTIME LocalTimeNow() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return now;
+}
+
+long LocalBiasMinutes() {
+    TIME_ZONE_INFORMATION zone{};
+    switch (GetTimeZoneInformation(&zone)) {
+        case TIME_ZONE_ID_DAYLIGHT:
+            return zone.Bias + zone.DaylightBias;
+        case TIME_ZONE_ID_STANDARD:
+            return zone.Bias + zone.StandardBias;
+        default:
+            return zone.Bias;
+    }
+}
+
+namespace {
+
+std::string AnsiExecutablePath() {
+    char buffer[kPathBufferSize] = {};
+    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return {};
+    return std::string(buffer, length);
+}
+
 std::wstring WideExecutableStem() {
     wchar_t buffer[kPathBufferSize] = {};
     const DWORD length = GetModuleFileNameW(nullptr, buffer, kPathBufferSize);
@@ -117,11 +174,10 @@ std::wstring WideExecutableStem() {
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
-std::string ExecutablePath() {
-    char buffer[kPathBufferSize] = {};
-    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return {};
-    return std::string(buffer, length);
+}  // namespace
+
+ExecutableNames ReadExecutableNames() {
+    return {AnsiExecutablePath(), WideExecutableStem()};
 }
 
 }  // namespace platform

@@ -52,16 +52,47 @@ bool IsWindowsPE();
 // or it does not fit a path buffer.
 std::string Wow64SystemDirectory();
 
-// The full path of this executable; empty when it does not fit a path buffer (a cut path's last
-// component is not the name).
-std::string ExecutablePath();
-
-// This executable's file name without its extension, read in wide characters (the ANSI reading
-// gives a look-alike for a character the code page lacks); empty when the path does not fit.
-std::wstring WideExecutableStem();
+// This executable's names, each empty when its path does not fit a path buffer (a cut path's last
+// component is not the name): its full path as the ANSI calls give it, and its file name without
+// its extension read in wide characters (the ANSI reading gives a look-alike for a character the
+// code page lacks).
+struct ExecutableNames {
+    std::string ansiPath;
+    std::wstring wideStem;
+};
+ExecutableNames ReadExecutableNames();
 
 // Keeps DLLs planted beside the program (a download folder) from being loaded.
 void RestrictDllSearchPath();
+
+// The process's whole command line as the platform keeps it.
+inline const char* CommandLine() {
+    return GetCommandLineA();
+}
+
+// Whether this process runs under WOW64, in `wow64` (false where the platform cannot have it);
+// false when the platform could not answer.
+bool ReadWow64(bool& wow64);
+
+// Sets a variable of this process's environment, which its children inherit; 0 on success, else
+// the platform's error.
+DWORD SetInheritedVariable(const char* name, const std::string& value);
+
+// `text` with each %NAME% of this process's environment replaced by its value (an unknown one is
+// left as it stands); 0 on success, else the platform's error (ERROR_FILENAME_EXCED_RANGE when
+// the result does not fit a path buffer).
+DWORD ExpandVariables(const std::wstring& text, std::wstring& expanded);
+
+// The time now, in UTC and in local time; the local time's bias: UTC minus local time in
+// minutes, daylight saving time included.
+SYSTEMTIME UtcTimeNow();
+SYSTEMTIME LocalTimeNow();
+long LocalBiasMinutes();
+
+// The identifier of the calling thread.
+inline unsigned long CurrentThreadId() {
+    return GetCurrentThreadId();
+}
 
 // The current directory as the platform holds it, in wide characters; empty on failure.
 std::wstring CurrentDirectory();

@@ -1,4 +1,4 @@
 #include "platform/system_facts.h"
 #include "setup/command_line_options.h"
 
-CommandLineOptions::CommandLineOptions() : CommandLineOptions(GetCommandLineA()) {}
+CommandLineOptions::CommandLineOptions() : CommandLineOptions(platform::CommandLine()) {}

@@ -44,11 +44,8 @@ constexpr char kRestartPendingFormat[] =
 
 // 1 when this 32-bit process runs on 64-bit Windows, else 0 (also 0 for a 64-bit process).
 int IsWow64() {
-    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    auto isWow64Process = platform::KernelEntryPoint<IsWow64ProcessFn>("IsWow64Process");
-    if (isWow64Process == nullptr) return 0;
-    BOOL wow64 = FALSE;
-    if (!isWow64Process(GetCurrentProcess(), &wow64)) {
+    bool wow64 = false;
+    if (!platform::ReadWow64(wow64)) {
         platform::DebugText(kIsWow64Failed, platform::Severity::kFailure);
         return 0;
     }
@@ -137,7 +134,7 @@ bool MayRunNow(const platform::MachineLock& lock) {
             break;
     }
     RestartMark mark;
-    if (!FindRestartMark(Is64BitWindows() != 0, mark)) return true;
+    if (!FindRestartMark(Is64BitWindows(), mark)) return true;
     platform::DebugText(FormatText(kRestartPendingFormat, {mark.package, mark.folder}),
                         platform::Severity::kFailure);
     return false;
@@ -154,26 +151,28 @@ int fn_CheckOS(RunInputs& run) {
     }
     run.WindowsMajor = version.major;
     run.WindowsMinor = version.minor;
-    run.Is64BitWindows = Is64BitWindows() != 0;
+    run.Is64BitWindows = Is64BitWindows();
     platform::DebugText(kOsSupported);
     return kExitSuccess;
 }
 
-int Is64BitWindows() {
-    return platform::kNative64BitBuild ? 1 : IsWow64();
+bool Is64BitWindows() {
+    return platform::kNative64BitBuild || IsWow64() != 0;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     platform::RestrictDllSearchPath();
     // The runtime's own tail may differ from the platform rules; cut it from the full line.
-    const char* commandTail = CommandTail(GetCommandLineA());
+    const char* commandTail = CommandTail(platform::CommandLine());
     // Lives while any process of this run does (every child and the cleanup batch inherit it); a
     // run that finds it, or a PC that waits for a restart, writes and starts nothing.
     platform::MachineLock lock(kMachineLockName);
     if (!MayRunNow(lock)) return kExitAnotherRunInProgress;
     RunInputs run;
     run.MachineLockHandle = lock.handle();
-    run.ExecutableName = LastPathComponent(platform::ExecutablePath(), platform::IsAnsiLeadByte);
+    const platform::ExecutableNames names = platform::ReadExecutableNames();
+    run.ExecutableName = LastPathComponent(names.ansiPath, platform::IsAnsiLeadByte);
+    run.WideExecutableStem = names.wideStem;
     TraceLog traceLog;
     ReadPackageSettings(run, traceLog);
     CommandLineOptions options;

@@ -9,6 +9,6 @@
 // Windows version and whether it is 64-bit Windows.
 int fn_CheckOS(RunInputs& run);
 
-// 1 when this process runs on 64-bit Windows, else 0: the one answer both builds read to pick
-// the 64-bit payload variants.
-int Is64BitWindows();
+// True when this process runs on 64-bit Windows: the one answer both builds read to pick the
+// 64-bit payload variants.
+bool Is64BitWindows();

@@ -23,6 +23,9 @@ struct RunInputs {
     // The running executable's file name (the package's name); empty when the platform gives no
     // complete path, and then no file is named after it.
     std::string ExecutableName;
+    // Its name without extension read in wide characters, for the stage folder's name; empty when
+    // unknown.
+    std::wstring WideExecutableStem;
     std::string WorkingDirectory;  // no trailing backslash once resolved; empty when unresolved
     // The directory has no exact name in the ANSI and OEM code pages (it then stays unresolved,
     // as one too long for a path buffer does).

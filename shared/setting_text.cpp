@@ -1,7 +1,7 @@
 #include "shared/setting_text.h"
 
 #include "platform/code_pages.h"
-#include "platform/path_limit.h"
+#include "platform/system_facts.h"
 #include "shared/ansi_text.h"
 #include "shared/package_settings.h"
 
@@ -18,13 +18,9 @@ std::string AsciiShadow(const std::wstring& path) {
 
 std::wstring ExpandedFolderSetting(const std::string& folder, unsigned long& error) {
     const std::wstring wanted = WideSettingText(folder);
-    wchar_t expanded[kPathBufferSize] = {};
-    const DWORD length = ExpandEnvironmentStringsW(wanted.c_str(), expanded, kPathBufferSize);
-    if (length == 0 || length > kPathBufferSize) {
-        error = length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-        return {};
-    }
-    std::wstring result(expanded);
+    std::wstring result;
+    error = platform::ExpandVariables(wanted, result);
+    if (error != 0) return {};
     if (HoldsVariableReference(AsciiShadow(result))) {
         error = ERROR_ENVVAR_NOT_FOUND;
         return {};

@@ -5,6 +5,7 @@
 #include "platform/handles.h"
 #include "platform/own_files.h"
 #include "platform/path_limit.h"
+#include "platform/system_facts.h"
 #include "shared/format_text.h"
 #include "shared/package_settings.h"
 #include "shared/result_log.h"
@@ -18,22 +19,8 @@ constexpr char kFolderIgnoredFormat[] =
     "trace log folder %s ignored, error %d: the trace log is in the working directory";
 constexpr char kCutFormat[] = "* trace log cut: error %d";
 
-// UTC minus local time in minutes, daylight saving time included, as the platform reports it.
-long CurrentBiasMinutes() {
-    TIME_ZONE_INFORMATION zone{};
-    switch (GetTimeZoneInformation(&zone)) {
-        case TIME_ZONE_ID_DAYLIGHT:
-            return zone.Bias + zone.DaylightBias;
-        case TIME_ZONE_ID_STANDARD:
-            return zone.Bias + zone.StandardBias;
-        default:
-            return zone.Bias;
-    }
-}
-
 TraceStamp Now(long biasMinutes) {
-    SYSTEMTIME local{};
-    GetLocalTime(&local);
+    const SYSTEMTIME local = platform::LocalTimeNow();
     TraceStamp stamp;
     stamp.year = local.wYear;
     stamp.month = local.wMonth;
@@ -43,7 +30,7 @@ TraceStamp Now(long biasMinutes) {
     stamp.second = local.wSecond;
     stamp.milliseconds = local.wMilliseconds;
     stamp.biasMinutes = biasMinutes;
-    stamp.threadId = GetCurrentThreadId();
+    stamp.threadId = platform::CurrentThreadId();
     return stamp;
 }
 
@@ -55,19 +42,12 @@ std::wstring PreparedFolder(const std::string& folder, DWORD& error) {
     if (prepared.empty()) return {};
     if (prepared.back() != L'\\') prepared += L'\\';
     platform::CreateFoldersOf(prepared);
-    const DWORD attributes = GetFileAttributesW(prepared.c_str());
+    const DWORD attributes = platform::FileAttributes(prepared);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         error = ERROR_PATH_NOT_FOUND;
         return {};
     }
     return prepared;
-}
-
-// Why the last write failed; a short write that the platform reports as done (a full drive under
-// some file systems) leaves no error of its own.
-DWORD WriteError() {
-    const DWORD error = GetLastError();
-    return error != 0 ? error : ERROR_WRITE_FAULT;
 }
 
 }  // namespace
@@ -79,9 +59,8 @@ void TraceLog::writeRecords(const std::string& records) {
         size_ += static_cast<LONG>(records.size());
         return;
     }
-    const DWORD error = WriteError();
-    SetFilePointer(file_.get(), size_, nullptr, FILE_BEGIN);
-    SetEndOfFile(file_.get());
+    const DWORD error = platform::WriteWholeError();
+    platform::CutFileAt(file_.get(), size_);
     file_.reset();
     collecting_ = false;
     cut_ = true;
@@ -108,7 +87,7 @@ void TraceLog::heard(const char* text, platform::Severity type) {
 DWORD TraceLog::createFile(const std::wstring& path) {
     if (!platform::RemoveOwnFile(path)) return ERROR_ACCESS_DENIED;
     file_.reset(platform::CreateNewFile(path, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
-    return file_.valid() ? 0 : GetLastError();
+    return file_.valid() ? 0 : platform::LastError();
 }
 
 // Writes the records made so far as the log's first ones; a log that cannot take them whole (a
@@ -120,7 +99,7 @@ DWORD TraceLog::writeFirstRecords(const std::wstring& path) {
         pending_.clear();
         return 0;
     }
-    const DWORD error = WriteError();
+    const DWORD error = platform::WriteWholeError();
     file_.reset();
     platform::RemoveOwnFile(path);
     return error;
@@ -137,11 +116,13 @@ DWORD TraceLog::createKeepingEarlier(const std::wstring& folder, const std::stri
     if (kept.size() >= kPathBufferSize || path.size() >= kPathBufferSize) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
-    if (!platform::IsLink(path) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        platform::RemoveOwnFile(kept) && !MoveFileW(path.c_str(), kept.c_str())) {
-        TraceText("earlier trace log " + platform::ToAnsi(path) + " not kept, error " +
-                      std::to_string(GetLastError()),
-                  platform::Severity::kWarning);
+    if (!platform::IsLink(path) && platform::FileAttributes(path) != INVALID_FILE_ATTRIBUTES &&
+        platform::RemoveOwnFile(kept)) {
+        if (const DWORD error = platform::RenameOwnFile(path, kept); error != 0) {
+            TraceText("earlier trace log " + platform::ToAnsi(path) + " not kept, error " +
+                          std::to_string(error),
+                      platform::Severity::kWarning);
+        }
     }
     return createFile(path);
 }
@@ -175,7 +156,7 @@ void TraceLog::start(const std::string& executableName) {
     if (!executableName.empty()) {
         component_ = ExecutableStem(executableName, platform::IsAnsiLeadByte);
     }
-    biasMinutes_ = CurrentBiasMinutes();
+    biasMinutes_ = platform::LocalBiasMinutes();
     platform::g_DebugTextListener = {HearText, this};
 }
 

@@ -3,7 +3,6 @@
 #include "platform/system_facts.h"
 
 std::string UtcNowText() {
-    SYSTEMTIME utc{};
-    GetSystemTime(&utc);
+    const SYSTEMTIME utc = platform::UtcTimeNow();
     return UtcTimeText(utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
 }

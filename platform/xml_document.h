@@ -3,8 +3,12 @@
 
 #include "platform/com_xml.h"
 
+namespace platform {
+
 // Creates a DOM document: the MSXML 4.0 class first, then the class of "Microsoft.XMLDOM".
-HRESULT CreateXmlDocument(platform::ComRef<IXMLDOMDocument>& document);
+HRESULT CreateXmlDocument(ComRef<IXMLDOMDocument>& document);
 
 // Loads a whole file (ANSI path) into the document; true when it parsed.
 bool LoadXmlFile(IXMLDOMDocument* document, const char* path);
+
+}  // namespace platform

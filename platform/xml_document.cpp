@@ -1,4 +1,4 @@
-#include "payload/xml_document.h"
+#include "platform/xml_document.h"
 
 #include "platform/code_pages.h"
 
@@ -11,9 +11,9 @@ constexpr CLSID kMsxml4DocumentClass = {
 constexpr IID kXmlDomDocumentInterface = {
     0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
-using platform::ComRef;
-
 }  // namespace
+
+namespace platform {
 
 HRESULT CreateXmlDocument(ComRef<IXMLDOMDocument>& document) {
     HRESULT status = CoCreateInstance(kMsxml4DocumentClass, nullptr, CLSCTX_ALL,
@@ -27,11 +27,13 @@ HRESULT CreateXmlDocument(ComRef<IXMLDOMDocument>& document) {
 }
 
 bool LoadXmlFile(IXMLDOMDocument* document, const char* path) {
-    platform::Variant variant;
+    Variant variant;
     variant.get().vt = VT_BSTR;
-    variant.get().bstrVal = SysAllocString(platform::FromAnsi(path).c_str());
+    variant.get().bstrVal = SysAllocString(FromAnsi(path).c_str());
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT status = document->load(variant.get(), &loaded);
     variant.clear();
     return SUCCEEDED(status) && loaded != VARIANT_FALSE;
 }
+
+}  // namespace platform
