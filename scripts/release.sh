@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release into dist/: setup.exe and setup64.exe (the templates with the sample package),
-# setup-pack.exe and setup-pack64.exe, the kit a maker would replace, and SHA256SUMS. Two runs on
-# one commit give identical bytes.
+# setup-pack.exe and setup-pack64.exe, the stand-ins of the kit a maker replaces, the release
+# archive (all of these with the administrators' guide) and SHA256SUMS. Two runs on one commit
+# give identical bytes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -23,8 +24,9 @@ cmake --build "$build64" --target setup64 setup-pack64 kit_payload >/dev/null
 mkdir -p "$dist"
 cp "$build/setup.exe" "$build/setup-pack.exe" "$build64/setup64.exe" "$build64/setup-pack64.exe" \
   "$dist/"
-# kit/ for a package built from setup.exe, kit64/ (its tools in 64-bit) from setup64.exe.
-for kit in "kit:$build" "kit64:$build64"; do
+# Stand-ins of the maker's files: kit-stand-in/ for a package built from setup.exe,
+# kit64-stand-in/ (its tools in 64-bit) from setup64.exe.
+for kit in "kit-stand-in:$build" "kit64-stand-in:$build64"; do
   folder=$dist/${kit%%:*}
   mkdir -p "$folder"
   for name in runvex64.cab QMB64.cab QMB.cab Runvex.cab uninst.exe StopHWIX.exe \
@@ -33,6 +35,8 @@ for kit in "kit:$build" "kit64:$build64"; do
   done
   cp kit/data/ksmbios_data.htm "kit/data/!Readme.txt" "$folder/"
 done
+version=$(sed -n 's/^project(setup VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+/usr/bin/python3 scripts/release_archive.py "$dist" docs/admin "$version" "$SOURCE_DATE_EPOCH" >/dev/null
 (cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
   xargs -d '\n' sha256sum > SHA256SUMS)
 echo "release in $dist:"

@@ -6,6 +6,7 @@ import re
 import subprocess
 import sys
 import time
+import zipfile
 
 import pytest
 
@@ -26,8 +27,12 @@ from code_size import code_size  # noqa: E402
 CODE_LIMITS = {32: 300 * 1024, 64: 232 * 1024}
 KIT_FILES = ["QMB.cab", "QMB64.cab", "Runvex.cab", "runvex64.cab", "QTMStandaloneSvc.cab",
              "uninst.exe", "StopHWIX.exe", "ksmbios_data.htm", "!Readme.txt"]
-ARTIFACTS = (["setup.exe", "setup-pack.exe", "setup64.exe", "setup-pack64.exe"] +
-             [f"{kit}/{name}" for kit in ("kit", "kit64") for name in KIT_FILES])
+PROGRAMS = (["setup.exe", "setup-pack.exe", "setup64.exe", "setup-pack64.exe"] +
+            [f"{kit}/{name}" for kit in ("kit-stand-in", "kit64-stand-in") for name in KIT_FILES])
+VERSION = re.search(r"project\(setup VERSION (\d+\.\d+\.\d+)",
+                    (ROOT / "CMakeLists.txt").read_text()).group(1)
+ARCHIVE = f"bios-task-package-{VERSION}.zip"
+GUIDE = sorted(f"docs/admin/{page.name}" for page in (ROOT / "docs" / "admin").glob("*.md"))
 
 
 def release(tmp_path, name):
@@ -38,17 +43,30 @@ def release(tmp_path, name):
     return tmp_path / f"dist-{name}"
 
 
-def test_two_release_builds_are_byte_identical_and_summed(tmp_path):
+def test_two_releases_are_byte_identical_summed_and_archived_with_the_guide(tmp_path):
     first = release(tmp_path, "a")
     time.sleep(2)
     second = release(tmp_path, "b")
     sums = (first / "SHA256SUMS").read_text()
     assert sums == (second / "SHA256SUMS").read_text()
     listed = dict(reversed(line.split("  ", 1)) for line in sums.splitlines())
-    assert sorted(listed) == sorted(ARTIFACTS)
+    assert sorted(listed) == sorted(PROGRAMS + [ARCHIVE])
     for name, digest in listed.items():
         assert hashlib.sha256((first / name).read_bytes()).hexdigest() == digest, name
         assert (first / name).read_bytes() == (second / name).read_bytes(), name
+    # The archive holds the programs, the stand-ins and the guide, with sums that verify.
+    top = ARCHIVE[:-len(".zip")] + "/"
+    with zipfile.ZipFile(first / ARCHIVE) as archive:
+        names = archive.namelist()
+        assert all(name.startswith(top) for name in names)
+        held = {name[len(top):]: archive.read(name) for name in names}
+    assert sorted(held) == sorted(PROGRAMS + GUIDE + ["SHA256SUMS"])
+    summed = dict(reversed(line.split("  ", 1)) for line in held["SHA256SUMS"].decode().splitlines())
+    assert sorted(summed) == sorted(PROGRAMS + GUIDE)
+    for name, digest in summed.items():
+        assert hashlib.sha256(held[name]).hexdigest() == digest, name
+    for name in PROGRAMS:
+        assert held[name] == (first / name).read_bytes(), name
 
 
 @pytest.mark.parametrize("bits", [32, 64])
@@ -61,8 +79,7 @@ def test_setup_code_stays_small(bits):
 
 
 def test_version_resources_come_from_the_project_version(native):
-    version = re.search(r"project\(setup VERSION (\d+\.\d+\.\d+)",
-                        (ROOT / "CMakeLists.txt").read_text()).group(1)
+    version = VERSION
     suffix = " (64-bit)" if native.flavour.bits == 64 else ""
     for exe, description in ((native.setup_exe, "BIOS task package setup" + suffix),
                              (native.pack_exe, "BIOS task package builder" + suffix)):
