@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "platform/handles.h"
+#include "platform/own_files.h"
 #include "platform/path_limit.h"
+#include "platform/system_facts.h"
 
 namespace platform {
 
@@ -148,8 +150,8 @@ std::string CreateTemporaryFile(const std::string& folder, const char* prefix) {
 }
 
 void UseTemporaryFolder(const std::string& folder) {
-    SetEnvironmentVariableA("TMP", folder.c_str());
-    SetEnvironmentVariableA("TEMP", folder.c_str());
+    SetInheritedVariable("TMP", folder);
+    SetInheritedVariable("TEMP", folder);
 }
 
 bool CopyWholeFile(const std::string& from, const std::string& to) {
@@ -178,9 +180,7 @@ bool MoveTo(HANDLE file, unsigned long long offset) {
 bool WriteFileAt(const std::string& path, unsigned long long offset, const void* bytes,
                  DWORD size) {
     FileHandle file = OpenToWrite(path);
-    DWORD written = 0;
-    return file.valid() && MoveTo(file.get(), offset) &&
-           WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
+    return file.valid() && MoveTo(file.get(), offset) && WriteWhole(file.get(), bytes, size);
 }
 
 bool CutFileTo(const std::string& path, unsigned long long size) {

@@ -80,12 +80,12 @@ bool IsLinkWithAttributes(const std::wstring& path, DWORD attributes) {
 
 }  // namespace
 
-DWORD FileAttributes(const std::string& path) {
-    return GetFileAttributesW(FromAnsi(path).c_str());
-}
-
 DWORD FileAttributes(const std::wstring& path) {
     return GetFileAttributesW(path.c_str());
+}
+
+DWORD FileAttributes(const std::string& path) {
+    return FileAttributes(FromAnsi(path));
 }
 
 DWORD SetFileAttributesOf(const std::wstring& path, DWORD attributes) {

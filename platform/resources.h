@@ -20,11 +20,9 @@ struct PayloadView {
     DWORD size = 0;
 };
 
-// Finds payload entry `id` of this executable in any language.
-inline PayloadLookup FindOwnPayload(unsigned id, PayloadView& view) {
-    HMODULE module = GetModuleHandleA(nullptr);
-    if (module == nullptr) return PayloadLookup::kNoModule;
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), kPayloadResourceType);
+namespace resource_detail {
+// The found entry's bytes as the loader maps them.
+inline PayloadLookup ViewOf(HMODULE module, HRSRC resource, PayloadView& view) {
     if (resource == nullptr) return PayloadLookup::kNoResource;
     view.size = SizeofResource(module, resource);
     HGLOBAL loaded = LoadResource(module, resource);
@@ -33,7 +31,6 @@ inline PayloadLookup FindOwnPayload(unsigned id, PayloadView& view) {
     return view.bytes == nullptr ? PayloadLookup::kNotLocked : PayloadLookup::kFound;
 }
 
-namespace resource_detail {
 struct LanguageSearch {
     WORD wanted;
     bool found;
@@ -46,6 +43,14 @@ inline BOOL CALLBACK NoteLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_P
 }
 }  // namespace resource_detail
 
+// Finds payload entry `id` of this executable in any language.
+inline PayloadLookup FindOwnPayload(unsigned id, PayloadView& view) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    if (module == nullptr) return PayloadLookup::kNoModule;
+    return resource_detail::ViewOf(
+        module, FindResourceA(module, MAKEINTRESOURCEA(id), kPayloadResourceType), view);
+}
+
 // Finds payload entry `id` of this executable in exactly `language`: the platform's own lookup
 // falls back to other languages. False when there is none.
 inline bool FindOwnPayloadInLanguage(unsigned id, WORD language, PayloadView& view) {
@@ -56,11 +61,7 @@ inline bool FindOwnPayloadInLanguage(unsigned id, WORD language, PayloadView& vi
                            resource_detail::NoteLanguage, reinterpret_cast<LONG_PTR>(&search));
     if (!search.found) return false;
     HRSRC resource = FindResourceExA(module, kPayloadResourceType, MAKEINTRESOURCEA(id), language);
-    HGLOBAL loaded = resource == nullptr ? nullptr : LoadResource(module, resource);
-    view.bytes = loaded == nullptr ? nullptr : LockResource(loaded);
-    if (view.bytes == nullptr) return false;
-    view.size = SizeofResource(module, resource);
-    return true;
+    return resource_detail::ViewOf(module, resource, view) == PayloadLookup::kFound;
 }
 
 // Owns a pending update of a file's resources; discarded unless committed.
